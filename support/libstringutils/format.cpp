@@ -1,0 +1,56 @@
+#include "libstringutils/format.hpp"
+
+namespace libstringutils {
+
+namespace exceptions {
+
+format_string_error::format_string_error()
+    : _exception("Malformed placeholder in format string.") {}
+
+placeholder_index_not_in_arguments::placeholder_index_not_in_arguments(
+    const std::string& index_as_written)
+    : _exception("Index " + index_as_written + " is too high for argument list.") {}
+
+}  // namespace exceptions
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+// A scanner with the precedence of the pattern "%([0-9]+):s|%%|%": a numbered
+// placeholder first, then the escape, and any other "%" is malformed.
+std::string format(const std::string& templ, const std::vector<std::string>& arguments) {
+    std::string result;
+    result.reserve(templ.size());
+    const std::size_t n = templ.size();
+    std::size_t pos = 0;
+    while (pos < n) {
+        const std::size_t pct = templ.find('%', pos);
+        if (pct == std::string::npos) {
+            result.append(templ, pos, std::string::npos);
+            break;
+        }
+        result.append(templ, pos, pct - pos);
+        std::size_t end = pct + 1;
+        while (end < n && is_digit(templ[end])) ++end;
+        if (end > pct + 1 && end + 2 <= n && templ[end] == ':' && templ[end + 1] == 's') {
+            const std::string digits = templ.substr(pct + 1, end - pct - 1);
+            const long index = std::stol(digits);
+            if (index < 0 || static_cast<unsigned long>(index) >= arguments.size()) {
+                throw exceptions::placeholder_index_not_in_arguments(digits);
+            }
+            result += arguments[static_cast<std::size_t>(index)];
+            pos = end + 2;
+        } else if (pct + 1 < n && templ[pct + 1] == '%') {
+            result += '%';
+            pos = pct + 2;
+        } else {
+            throw exceptions::format_string_error();
+        }
+    }
+    return result;
+}
+
+}  // namespace libstringutils
