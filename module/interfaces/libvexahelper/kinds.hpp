@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "libvexahelper/export.hpp"
 
@@ -10,6 +11,12 @@ namespace libvexahelper {
 
 // Limits a setting's value must meet. setting_name appears in error texts.
 struct validation_rules {
+    validation_rules() = default;
+    validation_rules(std::string name, std::optional<long long> min = std::nullopt,
+                     std::optional<long long> max = std::nullopt,
+                     std::optional<std::size_t> length_limit = std::nullopt)
+        : setting_name(std::move(name)), minimum(min), maximum(max), max_length(length_limit) {}
+
     std::string setting_name;
     std::optional<long long> minimum;
     std::optional<long long> maximum;
