@@ -38,11 +38,14 @@ void sensor_stock::add_sensor(int id, const std::shared_ptr<sensors::sensor_inte
 
 std::shared_ptr<sensor_stock::slot> sensor_stock::reserve(int id,
                                                           std::unique_lock<std::mutex>& lock) {
-    std::lock_guard stock_lock(mutex_);
-    if (slots_.contains(id)) return nullptr;
+    // Locks are always taken slot first, stock second, so the slot is locked before the stock.
     auto s = std::make_shared<slot>();
-    lock = std::unique_lock(s->mutex);
-    slots_.emplace(id, s);
+    std::unique_lock slot_lock(s->mutex);
+    {
+        std::lock_guard stock_lock(mutex_);
+        if (!slots_.emplace(id, s).second) return nullptr;
+    }
+    lock = std::move(slot_lock);
     return s;
 }
 
