@@ -1,0 +1,115 @@
+#include "frame/exports.hpp"
+
+#include <cstring>
+#include <memory>
+
+#include "frame/module_instance.hpp"
+#include "frame/vexa_module_wmi.hpp"
+
+using libvexahelper::module::module_instance_adapter;
+
+namespace {
+
+// The one module of the process. A plain pointer: InitializeModule and CleanupModule never
+// overlap another call, and every other export only reads it.
+module_instance_adapter* the_module = nullptr;
+
+constexpr int api_level = 6;
+constexpr int no_module = 3;
+constexpr int exception_escaped = 2;
+
+template <typename Operation>
+int forward(Operation&& operation) {
+    module_instance_adapter* const module = the_module;
+    if (module == nullptr) return no_module;
+    try {
+        return operation(*module);
+    } catch (...) {
+        return exception_escaped;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+WMI_EXPORT int WMI_CALL GetApiLevel(void) { return api_level; }
+
+WMI_EXPORT int WMI_CALL InitializeModule(uint64_t context, wmi_host_callback callback) {
+    try {
+        if (the_module != nullptr) {
+            the_module->log("InitializeModule called on already initialized module.");
+            return 1;
+        }
+        auto module = std::make_unique<module_instance_adapter>(
+            std::make_unique<wmi::VexaModuleWMI>(context, callback));
+        the_module = module.release();
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+WMI_EXPORT void WMI_CALL GetModuleInformation(bool include_text) {
+    module_instance_adapter* const module = the_module;
+    if (module == nullptr) return;
+    try {
+        module->get_module_information(include_text);
+    } catch (...) {
+        // Nothing to report to: the message could not be built or delivered.
+    }
+}
+
+WMI_EXPORT int WMI_CALL GetModuleInformationSync(char* buffer, unsigned int* size,
+                                                 bool include_text) {
+    if (size == nullptr) return 1;
+    module_instance_adapter* const module = the_module;
+    if (module == nullptr) return 2;
+    try {
+        const auto bytes = module->get_module_information_as_bytes(include_text);
+        const unsigned int capacity = *size;
+        const auto length = static_cast<unsigned int>(bytes.size());
+        *size = length;
+        if (buffer == nullptr) return 0;
+        if (capacity < length) return 1;
+        std::memcpy(buffer, bytes.data(), length);
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+WMI_EXPORT int WMI_CALL CreateSensorInstance(int sensor_id, const void* data, unsigned int size) {
+    return forward([&](module_instance_adapter& m) {
+        return m.create_sensor_instance(sensor_id, data, size);
+    });
+}
+
+WMI_EXPORT int WMI_CALL DestroySensorInstance(int sensor_id) {
+    return forward([&](module_instance_adapter& m) { return m.destroy_sensor_instance(sensor_id); });
+}
+
+WMI_EXPORT int WMI_CALL ExecuteSensorScan(int sensor_id) {
+    return forward([&](module_instance_adapter& m) { return m.execute_sensor_scan(sensor_id); });
+}
+
+WMI_EXPORT int WMI_CALL ExecuteMetaScan(int sensor_id, unsigned int request, const void* data,
+                                        unsigned int size) {
+    return forward([&](module_instance_adapter& m) {
+        return m.execute_meta_scan(sensor_id, request, data, size);
+    });
+}
+
+WMI_EXPORT int WMI_CALL ExecuteCheck(int sensor_id, const void* data, unsigned int size) {
+    return forward(
+        [&](module_instance_adapter& m) { return m.execute_check(sensor_id, data, size); });
+}
+
+WMI_EXPORT int WMI_CALL CleanupModule(void) {
+    module_instance_adapter* const module = the_module;
+    the_module = nullptr;
+    delete module;
+    return 0;
+}
+
+}  // extern "C"
