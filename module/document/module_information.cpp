@@ -10,7 +10,7 @@ std::string assemble() {
     std::string document;
     document.reserve(detail::document_size);
     for (std::size_t i = 0; i < detail::document_piece_count; ++i) {
-        document.append(detail::document_pieces[i]);
+        document.append(detail::document_pieces[i], detail::document_piece_sizes[i]);
     }
     return document;
 }

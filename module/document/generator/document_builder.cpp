@@ -22,7 +22,7 @@ public:
           nested_(true) {}
 
     [[noreturn]] void fail(const std::string& problem) const {
-        throw data_error(text_ + " " + problem);
+        throw data_error(text_ + (nested_ ? ": " : " ") + problem);
     }
 
 private:
@@ -801,16 +801,18 @@ std::string render_pieces_source(const built_document& doc, std::size_t max_piec
            "// catalogue. Do not edit; change the data files instead.\n"
            "#include \"document_pieces.hpp\"\n\n"
            "namespace wmi::document::detail {\n\n"
-           "const std::string_view document_pieces[] = {\n";
-    std::size_t count = 0;
+           "constinit const char* const document_pieces[] = {\n";
+    std::vector<std::size_t> sizes;
     for (std::size_t at = 0; at < doc.text.size(); at += max_piece) {
-        out << "    R\"" << delimiter << "(" << doc.text.substr(at, max_piece) << ")" << delimiter
-            << "\",\n";
-        ++count;
+        const auto piece = doc.text.substr(at, max_piece);
+        out << "    R\"" << delimiter << "(" << piece << ")" << delimiter << "\",\n";
+        sizes.push_back(piece.size());
     }
+    out << "};\n\nconstinit const std::size_t document_piece_sizes[] = {";
+    for (std::size_t i = 0; i < sizes.size(); ++i) out << (i == 0 ? "" : ", ") << sizes[i];
     out << "};\n\n"
-        << "const std::size_t document_piece_count = " << count << ";\n\n"
-        << "const std::size_t document_size = " << doc.text.size() << ";\n\n"
+        << "constinit const std::size_t document_piece_count = " << sizes.size() << ";\n\n"
+        << "constinit const std::size_t document_size = " << doc.text.size() << ";\n\n"
         << "}  // namespace wmi::document::detail\n";
     return out.str();
 }
