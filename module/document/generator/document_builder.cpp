@@ -67,7 +67,8 @@ std::vector<std::string> string_list(const json& object, const char* name, const
 
 long long integer_member(const json& object, const char* name, const where& at) {
     const json& value = member(object, name, at);
-    if (!value.is_number_integer()) at.fail(std::string("member '") + name + "' must be an integer");
+    if (!value.is_number_integer())
+        at.fail(std::string("member '") + name + "' must be an integer");
     return value.get<long long>();
 }
 
@@ -86,7 +87,8 @@ void require_one_of(const std::string& value, const std::set<std::string>& allow
 
 void require_known(const std::string& name, const std::set<std::string>& known,
                    const std::string& what, const where& at) {
-    if (known.count(name) == 0) at.fail("refers to " + what + " '" + name + "', which is not defined");
+    if (known.count(name) == 0)
+        at.fail("refers to " + what + " '" + name + "', which is not defined");
 }
 
 // Kind names, setting names and option values become keys and settings paths, so they must
@@ -100,24 +102,29 @@ void require_identifier(const std::string& name, const where& at) {
 
 const std::set<std::string> compatibility_values{"SystemCompatibilityIPv4",
                                                  "SystemCompatibilityIPv6"};
-const std::set<std::string> family_values{
-    "FamilyKindAvailability", "FamilyKindCPU",     "FamilyKindDisk", "FamilyKindFiles",
-    "FamilyKindInfrastructure", "FamilyKindLAN",   "FamilyKindMemory", "FamilyKindTraffic",
-    "FamilyKindWMI",          "FamilyKindWindows"};
+const std::set<std::string> family_values{"FamilyKindAvailability",
+                                          "FamilyKindCPU",
+                                          "FamilyKindDisk",
+                                          "FamilyKindFiles",
+                                          "FamilyKindInfrastructure",
+                                          "FamilyKindLAN",
+                                          "FamilyKindMemory",
+                                          "FamilyKindTraffic",
+                                          "FamilyKindWMI",
+                                          "FamilyKindWindows"};
 const std::set<std::string> sensor_flag_values{
     "SensorFlagIsReleaseCandidate", "SensorFlagNeedsPersistentData", "SensorFlagNotOnQEB"};
 const std::set<std::string> scope_values{"SettingSectionScopeSensor",
                                          "SettingSectionScopeSharedCredentials",
                                          "SettingSectionScopeSharedProtocol"};
-const std::set<std::string> setting_flag_values{
-    "SettingFlagRequired",
-    "SettingFlagDiscoveryID",
-    "SettingFlagEditOnRequest",
-    "SettingFlagReadOnlyOnNotEmpty",
-    "SettingFlagVisibilityNeedsWriteAccess",
-    "SettingFlagVisibilityNotInNew",
-    "SettingFlagVisibilityNotInMetascanTable",
-    "SettingFlagVisibilityOnlyInMetascanTable"};
+const std::set<std::string> setting_flag_values{"SettingFlagRequired",
+                                                "SettingFlagDiscoveryID",
+                                                "SettingFlagEditOnRequest",
+                                                "SettingFlagReadOnlyOnNotEmpty",
+                                                "SettingFlagVisibilityNeedsWriteAccess",
+                                                "SettingFlagVisibilityNotInNew",
+                                                "SettingFlagVisibilityNotInMetascanTable",
+                                                "SettingFlagVisibilityOnlyInMetascanTable"};
 const std::set<std::string> selection_modes{"SettingSelectionModeSingle",
                                             "SettingSelectionModeMulti"};
 const std::set<std::string> lookup_states{"LookupValueStateNone", "LookupValueStateOk",
@@ -195,7 +202,8 @@ ordered_json build_setting(const json& setting, const std::string& group_name,
         const json& limits = setting["IntegerSigned"];
         if (!limits.is_object()) at.fail("member 'IntegerSigned' must be an object");
         for (const auto& [k, v] : limits.items()) {
-            if (k != "Minimum" && k != "Maximum") at.fail("'IntegerSigned' has unknown member '" + k + "'");
+            if (k != "Minimum" && k != "Maximum")
+                at.fail("'IntegerSigned' has unknown member '" + k + "'");
         }
         const bool has_min = limits.contains("Minimum");
         const bool has_max = limits.contains("Maximum");
@@ -230,7 +238,8 @@ ordered_json build_setting(const json& setting, const std::string& group_name,
         const json* options = &member(selection, "Options", at);
         if (options->is_string()) {
             const auto set_name = options->get<std::string>();
-            if (!option_sets.contains(set_name)) at.fail("refers to option set '" + set_name + "', which is not defined");
+            if (!option_sets.contains(set_name))
+                at.fail("refers to option set '" + set_name + "', which is not defined");
             options = &option_sets[set_name];
         }
         if (!options->is_array() || options->empty()) at.fail("has no options");
@@ -293,7 +302,8 @@ ordered_json build_group(const json& group, const json& option_sets, const where
         }
         const bool depends = setting.contains("DependsOn");
         if (depends != setting.contains("Condition")) {
-            where(at, "setting", setting_name).fail("needs both DependsOn and Condition or neither");
+            where(at, "setting", setting_name)
+                .fail("needs both DependsOn and Condition or neither");
         }
         if (depends) {
             const where setting_at(at, "setting", setting_name);
@@ -302,14 +312,16 @@ ordered_json build_group(const json& group, const json& option_sets, const where
             // Only an earlier setting of the same group can control this one.
             const auto found = settings.find(controller);
             if (found == settings.end() || controller == setting_name) {
-                setting_at.fail("DependsOn '" + controller + "' is not an earlier setting of the group");
+                setting_at.fail("DependsOn '" + controller +
+                                "' is not an earlier setting of the group");
             }
             if (!found->second.is_selection) {
                 setting_at.fail("DependsOn '" + controller + "' is not a selection");
             }
             const auto& values = found->second.option_values;
             if (std::find(values.begin(), values.end(), condition) == values.end()) {
-                setting_at.fail("Condition '" + condition + "' is not an option of '" + controller + "'");
+                setting_at.fail("Condition '" + condition + "' is not an option of '" + controller +
+                                "'");
             }
             item["DependsOn"] = controller;
             item["Condition"] = condition;
@@ -362,8 +374,9 @@ std::set<std::string> subset_keys(const json& subset, const std::string& subset_
         if (matches_any(patterns, key) == includes) keys.insert(key);
     }
     for (const auto& pattern : patterns) {
-        const bool used = std::any_of(english.begin(), english.end(),
-                                      [&](const auto& entry) { return glob_match(pattern, entry.first); });
+        const bool used = std::any_of(english.begin(), english.end(), [&](const auto& entry) {
+            return glob_match(pattern, entry.first);
+        });
         if (!used) at.fail("pattern '" + pattern + "' matches no key");
     }
     return keys;
@@ -394,20 +407,22 @@ document_parts build_parts(const source_data& data) {
 
     // Sections and groups first: sensors, meta-scans and the check refer to them.
     const where groups_at("groups.json");
-    const json& option_sets = data.groups.contains("option_sets") ? data.groups["option_sets"]
-                                                                  : json::object();
+    const json& option_sets =
+        data.groups.contains("option_sets") ? data.groups["option_sets"] : json::object();
     std::set<std::string> group_names;
     for (const auto& group : array_member(data.groups, "Groups", groups_at)) {
         auto built = build_group(group, option_sets, groups_at, texts);
         const auto name = built["Name"].get<std::string>();
-        if (!group_names.insert(name).second) where(groups_at, "group", name).fail("is defined twice");
+        if (!group_names.insert(name).second)
+            where(groups_at, "group", name).fail("is defined twice");
         parts.groups[name] = built;
     }
     const where shared_at("shared_texts.json");
     for (const auto& group : array_member(data.shared_texts, "Groups", shared_at)) {
         const auto built = build_group(group, option_sets, shared_at, texts);
         if (group_names.count(built["Name"].get<std::string>()) != 0) {
-            where(shared_at, "group", built["Name"].get<std::string>()).fail("is also a document group");
+            where(shared_at, "group", built["Name"].get<std::string>())
+                .fail("is also a document group");
         }
     }
     for (const auto& section : array_member(data.shared_texts, "Sections", shared_at)) {
@@ -441,7 +456,8 @@ document_parts build_parts(const source_data& data) {
         parts.sections[name] = out;
     }
     for (const auto& group : group_names) {
-        if (used_groups.count(group) == 0) where(groups_at, "group", group).fail("is in no section");
+        if (used_groups.count(group) == 0)
+            where(groups_at, "group", group).fail("is in no section");
     }
 
     std::set<std::string> used_sections;
@@ -527,7 +543,8 @@ document_parts build_parts(const source_data& data) {
             out["FirstMetaStep"] = step;
         }
         const auto compatibility = string_list(sensor, "Compatibility", at);
-        for (const auto& v : compatibility) require_one_of(v, compatibility_values, "compatibility", at);
+        for (const auto& v : compatibility)
+            require_one_of(v, compatibility_values, "compatibility", at);
         const auto family = string_list(sensor, "Family", at);
         for (const auto& v : family) require_one_of(v, family_values, "family", at);
         const auto flag = string_list(sensor, "Flag", at);
@@ -577,7 +594,8 @@ document_parts build_parts(const source_data& data) {
             if (!values.insert(number).second) value_at.fail("is listed twice");
             const auto value_name = string_member(value, "Name", value_at);
             require_identifier(value_name, value_at);
-            if (!value_names.insert(value_name).second) value_at.fail("repeats name '" + value_name + "'");
+            if (!value_names.insert(value_name).second)
+                value_at.fail("repeats name '" + value_name + "'");
             const auto key = "lookup." + name + "." + std::to_string(number);
             const auto display = texts.find(key);
             if (display == texts.end()) value_at.fail("has no catalogue text '" + key + "'");
@@ -610,7 +628,8 @@ ordered_json translation_table(const std::map<std::string, std::string>& texts) 
     return language;
 }
 
-ordered_json build_text(const source_data& data, const std::map<std::string, std::string>& english) {
+ordered_json build_text(const source_data& data,
+                        const std::map<std::string, std::string>& english) {
     const where at("languages.json");
     const json& subsets = member(data.languages, "subsets", at);
     std::map<std::string, std::set<std::string>> subset_key_sets;
@@ -661,7 +680,8 @@ ordered_json build_text(const source_data& data, const std::map<std::string, std
             std::sort(expected.begin(), expected.end());
             std::sort(actual.begin(), actual.end());
             if (expected != actual) {
-                key_at.fail("has other placeholders than the English text '" + english_text->second + "'");
+                key_at.fail("has other placeholders than the English text '" +
+                            english_text->second + "'");
             }
             translated.emplace(key, translation);
         }
@@ -672,7 +692,8 @@ ordered_json build_text(const source_data& data, const std::map<std::string, std
     }
     if (!has_source) at.fail("names no source language");
     for (const auto& [file, content] : data.translations) {
-        if (used_files.count(file) == 0) where("translations/" + file).fail("belongs to no language");
+        if (used_files.count(file) == 0)
+            where("translations/" + file).fail("belongs to no language");
     }
     return text;
 }
@@ -731,7 +752,8 @@ nlohmann::json load_json_file(const std::filesystem::path& path) {
     } catch (const json::exception& e) {
         throw data_error(path.string() + ": not valid JSON: " + e.what());
     }
-    if (!duplicate.empty()) throw data_error(path.string() + ": member '" + duplicate + "' appears twice");
+    if (!duplicate.empty())
+        throw data_error(path.string() + ": member '" + duplicate + "' appears twice");
     return parsed;
 }
 

@@ -18,7 +18,8 @@ using nlohmann::json;
 gen::source_data real_data() {
     std::vector<gen::catalogue_entry> catalogue;
     for (std::size_t i = 0; i < libi18n::catalogue::size; ++i) {
-        catalogue.push_back({libi18n::catalogue::entries[i].key, libi18n::catalogue::entries[i].text});
+        catalogue.push_back(
+            {libi18n::catalogue::entries[i].key, libi18n::catalogue::entries[i].text});
     }
     return gen::load_source_data(WMI_DOCUMENT_DATA_DIR, std::move(catalogue));
 }
@@ -78,19 +79,25 @@ TEST(document_builder, rejects_inconsistent_data_and_names_the_place) {
          [](auto& d) { d.sections["Sections"][0]["Groups"].push_back("ghost_group"); },
          "refers to group 'ghost_group'"},
         {"integer default above its maximum",
-         [](auto& d) { setting(d, "shared_windows_compatibility_group", "port")["Default"] = "65536"; },
+         [](auto& d) {
+             setting(d, "shared_windows_compatibility_group", "port")["Default"] = "65536";
+         },
          "setting 'port': Default '65536' lies outside its limits"},
         {"integer default below its minimum",
          [](auto& d) { setting(d, "print_queue_group", "min_print_job_age")["Default"] = "-1"; },
          "lies outside its limits"},
         {"integer default is not a number",
-         [](auto& d) { setting(d, "shared_windows_compatibility_group", "port")["Default"] = "59x"; },
+         [](auto& d) {
+             setting(d, "shared_windows_compatibility_group", "port")["Default"] = "59x";
+         },
          "is not an integer"},
         {"required integer without a default",
          [](auto& d) { setting(d, "shared_windows_compatibility_group", "port")["Default"] = ""; },
          "is required but has an empty integer Default"},
         {"selection default is no option",
-         [](auto& d) { setting(d, "shared_windows_credentials_group", "mode")["Default"] = "ntlm"; },
+         [](auto& d) {
+             setting(d, "shared_windows_credentials_group", "mode")["Default"] = "ntlm";
+         },
          "Default 'ntlm' is not one of its options"},
         {"multi selection default names an unknown group",
          [](auto& d) {
@@ -118,13 +125,21 @@ TEST(document_builder, rejects_inconsistent_data_and_names_the_place) {
          [](auto& d) { setting(d, "print_queue_group", "paused").erase("DependsOn"); },
          "needs both DependsOn and Condition or neither"},
         {"setting with two kinds",
-         [](auto& d) { setting(d, "shared_windows_credentials_group", "domain")["IntegerSigned"] = json::object(); },
+         [](auto& d) {
+             setting(d, "shared_windows_credentials_group", "domain")["IntegerSigned"] =
+                 json::object();
+         },
          "must have exactly one of 'Text', 'IntegerSigned', 'Selection'"},
         {"unknown setting flag",
-         [](auto& d) { setting(d, "service_group", "extended_monitoring")["Flags"].push_back("SettingFlagHidden"); },
+         [](auto& d) {
+             setting(d, "service_group", "extended_monitoring")["Flags"].push_back(
+                 "SettingFlagHidden");
+         },
          "flag 'SettingFlagHidden' is not a known value"},
         {"setting name that cannot be a key component",
-         [](auto& d) { setting(d, "service_group", "extended_monitoring")["Name"] = "extended.monitoring"; },
+         [](auto& d) {
+             setting(d, "service_group", "extended_monitoring")["Name"] = "extended.monitoring";
+         },
          "must be lower_snake_case"},
         {"group that no section uses",
          [](auto& d) {
@@ -140,7 +155,9 @@ TEST(document_builder, rejects_inconsistent_data_and_names_the_place) {
          },
          "has no catalogue text 'lookup.operating_state.8'"},
         {"catalogue key collides with a structure key",
-         [](auto& d) { d.catalogue.push_back({"memory_sensor.display", "Memory"}); },
+         [](auto& d) {
+             d.catalogue.push_back({"memory_sensor.display", "Memory"});
+         },
          "defines text key 'memory_sensor.display' a second time"},
         {"translation lacks a key of its subset",
          [](auto& d) { d.translations["german.json"].erase("channel.total"); },
@@ -149,7 +166,9 @@ TEST(document_builder, rejects_inconsistent_data_and_names_the_place) {
          [](auto& d) { d.translations["german.json"]["channel.processor"] = "Prozessor"; },
          "key 'channel.processor': has other placeholders"},
         {"translation turns a literal percent into a lone one",
-         [](auto& d) { d.translations["german.json"]["channel.free_space_percent"] = "Freier Speicherplatz %"; },
+         [](auto& d) {
+             d.translations["german.json"]["channel.free_space_percent"] = "Freier Speicherplatz %";
+         },
          "has other placeholders"},
         {"translation adds a key outside its subset",
          [](auto& d) { d.translations["japanese.json"]["channel.total"] = "合計"; },
@@ -157,8 +176,7 @@ TEST(document_builder, rejects_inconsistent_data_and_names_the_place) {
         {"translation of a key English does not have",
          [](auto& d) { d.translations["french.json"]["channel.bogus"] = "Faux"; },
          "is not an English key"},
-        {"language without its file",
-         [](auto& d) { d.translations.erase("dutch.json"); },
+        {"language without its file", [](auto& d) { d.translations.erase("dutch.json"); },
          "language 'Dutch': has no file translations/dutch.json"},
         {"translation file of no language",
          [](auto& d) { d.translations["klingon.json"] = json::object(); },
@@ -194,8 +212,9 @@ class json_file_test : public ::testing::Test {
 protected:
     std::filesystem::path write(const std::string& content) {
         path_ = std::filesystem::temp_directory_path() /
-                ("wmi_document_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
+                ("wmi_document_test_" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".json");
         std::ofstream(path_, std::ios::binary) << content;
         return path_;
     }
@@ -212,9 +231,11 @@ TEST_F(json_file_test, repeated_member_is_an_error_at_any_depth) {
         gen::load_json_file(path);
         ADD_FAILURE() << "duplicate accepted";
     } catch (const gen::data_error& e) {
-        EXPECT_NE(std::string(e.what()).find("member 'x' appears twice"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("member 'x' appears twice"), std::string::npos)
+            << e.what();
     }
-    EXPECT_NO_THROW(gen::load_json_file(write(R"({"a": {"x": 1}, "b": {"x": 2}, "c": [{"x": 3}, {"x": 4}]})")));
+    EXPECT_NO_THROW(
+        gen::load_json_file(write(R"({"a": {"x": 1}, "b": {"x": 2}, "c": [{"x": 3}, {"x": 4}]})")));
 }
 
 TEST_F(json_file_test, malformed_or_missing_file_is_reported_with_its_path) {
@@ -224,7 +245,8 @@ TEST_F(json_file_test, malformed_or_missing_file_is_reported_with_its_path) {
             try {
                 gen::load_json_file(path);
             } catch (const gen::data_error& e) {
-                EXPECT_NE(std::string(e.what()).find(path.string() + ": not valid JSON"), std::string::npos);
+                EXPECT_NE(std::string(e.what()).find(path.string() + ": not valid JSON"),
+                          std::string::npos);
                 throw;
             }
         },
@@ -245,8 +267,10 @@ TEST(document_builder, pieces_reassemble_to_the_document) {
         joined += (*it)[1].str();
     }
     EXPECT_EQ(joined, doc.text);
-    EXPECT_NE(source.find("document_piece_count = " + std::to_string(pieces) + ";"), std::string::npos);
-    EXPECT_NE(source.find("document_size = " + std::to_string(doc.text.size()) + ";"), std::string::npos);
+    EXPECT_NE(source.find("document_piece_count = " + std::to_string(pieces) + ";"),
+              std::string::npos);
+    EXPECT_NE(source.find("document_size = " + std::to_string(doc.text.size()) + ";"),
+              std::string::npos);
 
     doc.text = "{\"a\":\"x)wmidoc\"y\"}";
     EXPECT_THROW(gen::render_pieces_source(doc), gen::data_error);

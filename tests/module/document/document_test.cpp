@@ -77,10 +77,11 @@ TEST(module_information, members_appear_in_the_documented_order) {
     EXPECT_EQ(member_names(document().at("Text")), all_languages);
 
     for (const auto& [name, sensor] : document().at("Sensors").items()) {
-        std::vector<std::string> expected{"Name", "Display", "Description", "Help", "ManualLink",
-                                          "ResourceUsage"};
+        std::vector<std::string> expected{"Name", "Display",    "Description",
+                                          "Help", "ManualLink", "ResourceUsage"};
         if (sensor.contains("FirstMetaStep")) expected.push_back("FirstMetaStep");
-        for (const char* m : {"Compatibility", "Family", "Flag", "RequiredChecks", "Settings", "Tags"}) {
+        for (const char* m :
+             {"Compatibility", "Family", "Flag", "RequiredChecks", "Settings", "Tags"}) {
             expected.push_back(m);
         }
         EXPECT_EQ(member_names(sensor), expected) << name;
@@ -140,12 +141,14 @@ TEST(module_information, declares_every_kind_once_with_its_fixed_identity) {
 
     // Objects are keyed by the entry's own name, and the exported kind lists match them in order.
     const std::vector<std::pair<const char*, std::vector<std::string_view>>> kinds{
-        {"Sensors", {wmi::document::declared_sensor_kinds.begin(),
-                     wmi::document::declared_sensor_kinds.end()}},
-        {"MetaScans", {wmi::document::declared_metascan_kinds.begin(),
-                       wmi::document::declared_metascan_kinds.end()}},
-        {"Checks", {wmi::document::declared_check_kinds.begin(),
-                    wmi::document::declared_check_kinds.end()}},
+        {"Sensors",
+         {wmi::document::declared_sensor_kinds.begin(),
+          wmi::document::declared_sensor_kinds.end()}},
+        {"MetaScans",
+         {wmi::document::declared_metascan_kinds.begin(),
+          wmi::document::declared_metascan_kinds.end()}},
+        {"Checks",
+         {wmi::document::declared_check_kinds.begin(), wmi::document::declared_check_kinds.end()}},
     };
     for (const auto& [member, declared] : kinds) {
         std::vector<std::string_view> in_document;
@@ -169,7 +172,8 @@ TEST(module_information, every_reference_names_an_existing_entry) {
     for (const auto& [name, sensor] : doc.at("Sensors").items()) {
         const auto& checks = sensor.at("RequiredChecks");
         EXPECT_NE(std::find(checks.begin(), checks.end(), "wsman_check"), checks.end()) << name;
-        for (const auto& check : checks) EXPECT_TRUE(exists("Checks", check)) << name << " " << check;
+        for (const auto& check : checks)
+            EXPECT_TRUE(exists("Checks", check)) << name << " " << check;
         if (sensor.contains("FirstMetaStep")) {
             EXPECT_TRUE(exists("MetaScans", sensor.at("FirstMetaStep"))) << name;
         }
@@ -246,7 +250,8 @@ TEST(module_information, defaults_lie_within_limits_and_options) {
                 if (limits.at("IsMaximumSet")) {
                     EXPECT_LE(number, limits.at("Maximum").get<long long>()) << where;
                 }
-                EXPECT_EQ(limits.contains("Maximum"), limits.at("IsMaximumSet").get<bool>()) << where;
+                EXPECT_EQ(limits.contains("Maximum"), limits.at("IsMaximumSet").get<bool>())
+                    << where;
             } else if (setting.contains("Selection")) {
                 std::set<std::string> values;
                 for (const auto& option : setting.at("Selection").at("Options")) {
@@ -257,7 +262,11 @@ TEST(module_information, defaults_lie_within_limits_and_options) {
         }
     }
     EXPECT_EQ(integer_settings, 2);
-    const auto& port = document().at("Groups").at("shared_windows_compatibility_group").at("Items")[0].at("Setting");
+    const auto& port = document()
+                           .at("Groups")
+                           .at("shared_windows_compatibility_group")
+                           .at("Items")[0]
+                           .at("Setting");
     EXPECT_EQ(port.at("Default"), "5985");
     EXPECT_EQ(port.at("IntegerSigned").at("Minimum"), 1);
     EXPECT_EQ(port.at("IntegerSigned").at("Maximum"), 65535);
@@ -302,8 +311,9 @@ TEST(module_information, english_table_carries_every_text_of_the_structure) {
     }
     for (const auto& [name, lookup] : doc.at("Lookups").items()) {
         for (const auto& value : lookup.at("LookupValues")) {
-            EXPECT_EQ(english("lookup." + name + "." + std::to_string(value.at("Value").get<int>())),
-                      value.at("Display"));
+            EXPECT_EQ(
+                english("lookup." + name + "." + std::to_string(value.at("Value").get<int>())),
+                value.at("Display"));
         }
     }
     EXPECT_EQ(english("module.display"), doc.at("MetaData").at("Display"));
@@ -323,34 +333,67 @@ TEST(module_information, english_catalogue_texts_equal_the_message_definitions) 
 
 TEST(module_information, key_counts_per_language_and_english_prefix) {
     const std::map<std::string, std::size_t> per_language{
-        {"Russian", 42}, {"Brazilian", 42}, {"Dutch", 42},    {"Japanese", 42},
-        {"French", 42},  {"Spanish", 321},  {"English", 484}, {"German", 321},
-        {"SimplifiedChinese", 42}};
+        {"Russian", 42},  {"Brazilian", 42}, {"Dutch", 42},
+        {"Japanese", 42}, {"French", 42},    {"Spanish", 321},
+        {"English", 484}, {"German", 321},   {"SimplifiedChinese", 42}};
     for (const auto& [language, count] : per_language) {
         EXPECT_EQ(table(language).size(), count) << language;
     }
 
     const std::map<std::string, std::size_t> per_prefix{
-        {"channel", 78}, {"cpu_load_sensor", 3}, {"error", 23}, {"httpproxy", 1},
-        {"httpproxygroup", 8}, {"libi18n", 1}, {"libjsonparser", 6}, {"libvexahelper", 31},
-        {"libparser", 2}, {"libtimeutils", 2}, {"libwql", 18},
-        {"logical_disk_io_metascan_group", 2}, {"logical_disk_io_metascan_section", 1},
-        {"logical_disk_io_sensor", 3}, {"lookup", 84}, {"memory_sensor", 3}, {"message", 17},
-        {"metascan", 17}, {"microsoft_sql_server_group", 8},
-        {"microsoft_sql_server_metascan_group", 4}, {"microsoft_sql_server_metascan_section", 1},
-        {"microsoft_sql_server_section", 1}, {"microsoft_sql_server_sensor", 3}, {"module", 2},
-        {"network_card_metascan_group", 6}, {"network_card_metascan_section", 1},
-        {"network_card_sensor", 3}, {"pagefile_sensor", 3}, {"physical_disk_io_metascan_group", 2},
-        {"physical_disk_io_metascan_section", 1}, {"physical_disk_io_sensor", 3},
-        {"print_queue_group", 71}, {"print_queue_metascan_group", 2},
-        {"print_queue_metascan_section", 1}, {"print_queue_section", 1}, {"print_queue_sensor", 3},
-        {"service_group", 4}, {"service_metascan_group", 8}, {"service_metascan_section", 1},
-        {"service_section", 1}, {"service_sensor", 3}, {"shared_http_validation_group", 5},
-        {"shared_http_validation_section", 1}, {"shared_windows_compatibility_group", 6},
-        {"shared_windows_compatibility_section", 1}, {"shared_windows_credentials_group", 10},
-        {"shared_windows_credentials_section", 1}, {"system_uptime_sensor", 3},
-        {"volume_metascan_group", 12}, {"volume_metascan_section", 1}, {"volume_sensor", 3},
-        {"windows_security_metascan_group", 4}, {"windows_security_metascan_section", 1},
+        {"channel", 78},
+        {"cpu_load_sensor", 3},
+        {"error", 23},
+        {"httpproxy", 1},
+        {"httpproxygroup", 8},
+        {"libi18n", 1},
+        {"libjsonparser", 6},
+        {"libvexahelper", 31},
+        {"libparser", 2},
+        {"libtimeutils", 2},
+        {"libwql", 18},
+        {"logical_disk_io_metascan_group", 2},
+        {"logical_disk_io_metascan_section", 1},
+        {"logical_disk_io_sensor", 3},
+        {"lookup", 84},
+        {"memory_sensor", 3},
+        {"message", 17},
+        {"metascan", 17},
+        {"microsoft_sql_server_group", 8},
+        {"microsoft_sql_server_metascan_group", 4},
+        {"microsoft_sql_server_metascan_section", 1},
+        {"microsoft_sql_server_section", 1},
+        {"microsoft_sql_server_sensor", 3},
+        {"module", 2},
+        {"network_card_metascan_group", 6},
+        {"network_card_metascan_section", 1},
+        {"network_card_sensor", 3},
+        {"pagefile_sensor", 3},
+        {"physical_disk_io_metascan_group", 2},
+        {"physical_disk_io_metascan_section", 1},
+        {"physical_disk_io_sensor", 3},
+        {"print_queue_group", 71},
+        {"print_queue_metascan_group", 2},
+        {"print_queue_metascan_section", 1},
+        {"print_queue_section", 1},
+        {"print_queue_sensor", 3},
+        {"service_group", 4},
+        {"service_metascan_group", 8},
+        {"service_metascan_section", 1},
+        {"service_section", 1},
+        {"service_sensor", 3},
+        {"shared_http_validation_group", 5},
+        {"shared_http_validation_section", 1},
+        {"shared_windows_compatibility_group", 6},
+        {"shared_windows_compatibility_section", 1},
+        {"shared_windows_credentials_group", 10},
+        {"shared_windows_credentials_section", 1},
+        {"system_uptime_sensor", 3},
+        {"volume_metascan_group", 12},
+        {"volume_metascan_section", 1},
+        {"volume_sensor", 3},
+        {"windows_security_metascan_group", 4},
+        {"windows_security_metascan_section", 1},
         {"windows_security_sensor", 3}};
     std::map<std::string, std::size_t> counted;
     for (const auto& [key, value] : table("English").items()) {
@@ -387,8 +430,9 @@ TEST(module_information, translations_are_subsets_with_the_english_placeholders)
                             "lookup.operating_state.4", "lookup.print_queue_status.3"}) {
         EXPECT_EQ(previous_core.count(key), 1u) << key;
     }
-    for (const char* key : {"channel.processor", "shared_windows_credentials_group.password.display",
-                            "error.service_not_found", "libwql.error.access_denied"}) {
+    for (const char* key :
+         {"channel.processor", "shared_windows_credentials_group.password.display",
+          "error.service_not_found", "libwql.error.access_denied"}) {
         EXPECT_EQ(previous_common.count(key), 1u) << key;
     }
 }
@@ -397,8 +441,9 @@ TEST(module_information, translations_are_subsets_with_the_english_placeholders)
 // terms that German and Japanese monitoring user interfaces use unchanged.
 bool only_international_words(std::string text) {
     static const std::set<std::string> international{
-        "WMI", "CPU", "Microsoft", "SQL", "Server", "Volume", "v2", "OK", "Status", "Offline",
-        "Handles", "Threads", "Port", "Name", "IP", "MAC", "ID", "DNS", "HTTP", "HTTPS", "WSMan"};
+        "WMI", "CPU",    "Microsoft", "SQL",     "Server",  "Volume", "v2",
+        "OK",  "Status", "Offline",   "Handles", "Threads", "Port",   "Name",
+        "IP",  "MAC",    "ID",        "DNS",     "HTTP",    "HTTPS",  "WSMan"};
     text = std::regex_replace(text, std::regex(R"(%[0-9]+:s|%%)"), " ");
     static const std::regex word(R"([A-Za-z0-9]+)");
     for (auto it = std::sregex_iterator(text.begin(), text.end(), word);
@@ -414,7 +459,8 @@ TEST(module_information, german_and_japanese_texts_are_translated_not_copied) {
         for (const auto& [key, entry] : table(language).items()) {
             const auto text = entry.at("Display").get<std::string>();
             if (text == english(key)) {
-                EXPECT_TRUE(only_international_words(text)) << language << " copies " << key << ": " << text;
+                EXPECT_TRUE(only_international_words(text))
+                    << language << " copies " << key << ": " << text;
             } else {
                 ++translated;
             }
