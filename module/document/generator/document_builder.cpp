@@ -568,6 +568,7 @@ document_parts build_parts(const source_data& data) {
         add_text(texts, name + ".help", help, at);
         parts.sensors[name] = out;
         parts.kinds.sensor_kinds.push_back(name);
+        parts.kinds.sensor_displays.push_back(out["Display"].get<std::string>());
     }
     for (const auto& section : section_names) {
         if (used_sections.count(section) == 0) {
@@ -854,6 +855,21 @@ std::string render_kinds_header(const built_document& doc) {
     list("declared_sensor_kinds", doc.sensor_kinds);
     list("declared_metascan_kinds", doc.metascan_kinds);
     list("declared_check_kinds", doc.check_kinds);
+
+    // Display names are free text, so they go into raw literals.
+    static constexpr std::string_view closing = ")wmidoc\"";
+    out << "\n// Display names in the order of declared_sensor_kinds; each sensor logs the same "
+           "text\n"
+           "// when it is constructed.\n"
+           "inline constexpr std::array<std::string_view, "
+        << doc.sensor_displays.size() << "> declared_sensor_displays{\n";
+    for (const auto& display : doc.sensor_displays) {
+        if (display.find(closing) != std::string::npos || display.find('\n') != std::string::npos) {
+            throw data_error("sensor display '" + display + "' cannot be written as a raw literal");
+        }
+        out << "    R\"wmidoc(" << display << ")wmidoc\",\n";
+    }
+    out << "};\n";
     out << "\n}  // namespace wmi::document\n";
     return out.str();
 }

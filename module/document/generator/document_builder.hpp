@@ -44,6 +44,7 @@ struct built_document {
     // The serialised document (ASCII only: every other character is a \u escape).
     std::string text;
     std::vector<std::string> sensor_kinds;
+    std::vector<std::string> sensor_displays;  // parallel to sensor_kinds
     std::vector<std::string> metascan_kinds;
     std::vector<std::string> check_kinds;
 };

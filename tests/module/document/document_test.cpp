@@ -158,6 +158,13 @@ TEST(module_information, declares_every_kind_once_with_its_fixed_identity) {
         }
         EXPECT_EQ(in_document, declared) << member;
     }
+    ASSERT_EQ(wmi::document::declared_sensor_displays.size(), doc.at("Sensors").size());
+    std::size_t index = 0;
+    for (const auto& [key, sensor] : doc.at("Sensors").items()) {
+        EXPECT_EQ(wmi::document::declared_sensor_displays[index++],
+                  sensor.at("Display").get<std::string>());
+    }
+    EXPECT_EQ(wmi::document::declared_sensor_displays[3], "WMI Microsoft SQL Server");
     for (const char* member : {"Sections", "Groups", "Lookups"}) {
         for (const auto& [key, entry] : doc.at(member).items()) EXPECT_EQ(entry.at("Name"), key);
     }
