@@ -1,34 +1,28 @@
-#include "document/module_information.hpp"
+#include "module_information.hpp"
+
+#include "document_pieces.hpp"
 
 namespace wmi::document {
 
 namespace {
 
-// Members in the order hosts expect: MetaData, Sensors, Sections, Groups, Revision, MetaScans,
-// Checks, Lookups, Text. The kinds, settings and translations are filled in as they are built.
-constexpr const char* document_text = R"json({
-  "MetaData": {
-    "Vendor": "zarvel",
-    "Name": "wmi",
-    "Contact": "monitoring-support@zarvel.example",
-    "Version": "1.21.0.22799",
-    "Display": "WMI",
-    "Description": "Monitoring module to bundle WMI-related sensors."
-  },
-  "Sensors": {},
-  "Sections": {},
-  "Groups": {},
-  "Revision": 15,
-  "MetaScans": {},
-  "Checks": {},
-  "Lookups": {},
-  "Text": {}
-})json";
+std::string assemble() {
+    std::string document;
+    document.reserve(detail::document_size);
+    for (std::size_t i = 0; i < detail::document_piece_count; ++i) {
+        document.append(detail::document_pieces[i], detail::document_piece_sizes[i]);
+    }
+    return document;
+}
+
+// Builds the document during library load rather than on the host's first request. The
+// pieces are constant-initialised, so this does not depend on initialisation order.
+[[maybe_unused]] const std::string& document_at_load = module_information();
 
 }  // namespace
 
 const std::string& module_information() {
-    static const std::string document(document_text);
+    static const std::string document = assemble();
     return document;
 }
 

@@ -4,8 +4,8 @@
 
 namespace wmi::document {
 
-// The module information document (JSON), built once when the library is loaded; every call
-// returns the same string.
+// The module information document: one JSON text, assembled once when the library is loaded
+// and never changed afterwards, so every caller sees the same bytes.
 const std::string& module_information();
 
 }  // namespace wmi::document
