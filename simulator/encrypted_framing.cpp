@@ -1,4 +1,4 @@
-#include "encrypted_framing.hpp"
+#include "simulator/encrypted_framing.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "gss_acceptor.hpp"
+#include "simulator/gss_acceptor.hpp"
 
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>

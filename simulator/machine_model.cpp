@@ -1,4 +1,4 @@
-#include "machine_model.hpp"
+#include "simulator/machine_model.hpp"
 
 #include <algorithm>
 #include <fstream>

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "wql_select.hpp"
+#include "simulator/wql_select.hpp"
 
 namespace winrm_simulator {
 

@@ -1,9 +1,10 @@
 // winrm-simulator: serves a machine model as a WinRM endpoint on loopback until SIGINT/SIGTERM.
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <pthread.h>
 #include <iostream>
 
-#include "simulator.hpp"
+#include "simulator/simulator.hpp"
 
 namespace {
 
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     std::size_t first_page = 1;
     std::size_t page = 32;
     std::uint64_t enumeration_timeout_ms = 60'000;
+    bool verbose = false;
     app.add_option("--model", model_path, "machine model (JSON)")->required()->check(
         CLI::ExistingFile);
     app.add_option("--listen", listen, "loopback address and port; port 0 picks a free one")
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
     app.add_option("--enumeration-timeout-ms", enumeration_timeout_ms,
                    "idle time after which an enumeration context expires")
         ->capture_default_str();
+    app.add_flag("--verbose", verbose, "one line per connection, logon and request on stderr");
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -69,6 +72,9 @@ int main(int argc, char** argv) {
         options.first_page_size = first_page;
         options.page_size = page;
         options.enumeration_timeout = std::chrono::milliseconds(enumeration_timeout_ms);
+        if (verbose) {
+            options.log = [](const std::string& line) { std::cerr << line << std::endl; };
+        }
 
         // Block the stop signals before the I/O thread starts so only sigwait sees them.
         sigset_t signals;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "machine_model.hpp"
+#include "simulator/machine_model.hpp"
 
 namespace winrm_simulator {
 

@@ -1,4 +1,4 @@
-#include "simulator.hpp"
+#include "simulator/simulator.hpp"
 
 #include <atomic>
 #include <utility>
@@ -6,6 +6,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/http.hpp>
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -13,9 +14,9 @@
 #include <future>
 #include <thread>
 
-#include "encrypted_framing.hpp"
-#include "query_engine.hpp"
-#include "wsman_soap.hpp"
+#include "simulator/encrypted_framing.hpp"
+#include "simulator/query_engine.hpp"
+#include "simulator/wsman_soap.hpp"
 
 namespace winrm_simulator {
 
@@ -136,6 +137,10 @@ public:
         return true;
     }
 
+    void log(const std::string& line) const {
+        if (options_.log) options_.log(line);
+    }
+
     void set_fault(const fault_plan& plan) {
         std::lock_guard lock(fault_mutex_);
         fault_ = plan;
@@ -194,6 +199,7 @@ private:
     void read() {
         parser_.emplace();
         parser_->body_limit(owner_.options_.max_envelope_size + framing_allowance);
+        stream_.expires_after(owner_.options_.idle_timeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
                              self->on_read(ec);
@@ -269,6 +275,7 @@ private:
         const gss_server_context::step_result step = gss_->accept(*token);
         switch (step.state) {
             case gss_server_context::step::failed:
+                owner_.log("logon failed: " + step.error);
                 gss_.reset();
                 ++owner_.failed_logons_;
                 send(challenge(""), false);
@@ -280,6 +287,7 @@ private:
                 break;
         }
         ++owner_.handshakes_;
+        owner_.log("logon: " + gss_->client_name());
         const std::string final_token =
             step.output_token.empty() ? "" : "Negotiate " + base64_encode(step.output_token);
         if (req.body().empty()) {
@@ -306,7 +314,8 @@ private:
             if (plain_xml.size() != sealed.original_length) {
                 throw framing_error("the unsealed length differs from OriginalContent Length");
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            owner_.log(std::string("unusable sealed request, closing: ") + e.what());
             // A broken frame or seal desynchronises the RC4 stream: the connection is lost.
             response res = plain(http::status::bad_request);
             res.keep_alive(false);
@@ -315,6 +324,7 @@ private:
         }
         ++owner_.soap_requests_;
         if (owner_.take_fault(fault_kind::drop_connection)) {
+            owner_.log("fault: dropping the connection");
             close();
             return;
         }
@@ -358,6 +368,7 @@ private:
 
     // Windows refuses SOAP in clear on HTTP once encryption is required.
     void refuse_unencrypted() {
+        owner_.log("refused unencrypted SOAP");
         wsman_fault fault{"s:Sender", "w:AccessDenied",
                           "Access is denied. The service accepts only encrypted messages over "
                           "HTTP.",
@@ -383,6 +394,7 @@ private:
     void send(response res, bool close_after) {
         res.keep_alive(keep_alive_ && !close_after && res.keep_alive());
         res.prepare_payload();
+        stream_.expires_never();
         auto message = std::make_shared<response>(std::move(res));
         http::async_write(stream_, *message,
                           [self = shared_from_this(), message](beast::error_code ec, std::size_t) {
@@ -440,6 +452,9 @@ void simulator::impl::accept() {
     acceptor_.async_accept([this](beast::error_code ec, tcp::socket socket) {
         if (ec) return;  // the acceptor was closed
         ++connections_;
+        beast::error_code peer_error;
+        const auto peer = socket.remote_endpoint(peer_error);
+        if (!peer_error) log("connection from port " + std::to_string(peer.port()));
         auto s = std::make_shared<session>(std::move(socket), *this);
         std::erase_if(sessions_, [](const std::weak_ptr<session>& w) { return w.expired(); });
         sessions_.push_back(s);
@@ -522,6 +537,17 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
             }
             e.owner = user;
             e.last_used = time.now;
+            log("Enumerate " + e.namespace_name + ": " + *request.filter + " -> " +
+                std::to_string(e.result->rows.size()) + " item(s)");
+            const auto held = std::count_if(enumerations_.begin(), enumerations_.end(),
+                                            [&](const auto& item) { return item.second.owner == user; });
+            if (static_cast<std::size_t>(held) >= options_.max_enumerations_per_user) {
+                throw wsman_fault_error({"s:Receiver", "w:InternalError",
+                                         "The WS-Management service cannot process the request. "
+                                         "This user is allowed a maximum number of concurrent "
+                                         "operations, which has been exceeded.",
+                                         {}, {}});
+            }
             if (!request.optimize) {
                 const std::string context = new_uuid();
                 enumerations_.emplace(context, std::move(e));
@@ -567,6 +593,7 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
         enumerations_.emplace(context, std::move(e));
         return {http::status::ok, std::move(reply)};
     } catch (const wsman_fault_error& error) {
+        log("fault " + error.fault().subcode + ": " + error.fault().reason);
         return {http::status::internal_server_error,
                 render_fault(relates_to, error.fault(), model_.machine_name())};
     }

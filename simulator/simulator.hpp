@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "gss_acceptor.hpp"
-#include "machine_model.hpp"
+#include "simulator/gss_acceptor.hpp"
+#include "simulator/machine_model.hpp"
 
 namespace winrm_simulator {
 
@@ -41,6 +41,12 @@ struct simulator_options {
     std::size_t page_size = 32;       // items per Pull, at most (and at most MaxElements)
     std::chrono::milliseconds enumeration_timeout{60'000};
     std::size_t max_envelope_size = 512'000;  // larger request bodies get HTTP 413
+    // Open enumerations one user may hold; past it Enumerate faults with w:InternalError.
+    std::size_t max_enumerations_per_user = 1500;
+    // A connection that sends nothing for this long is closed (real time, not the clock).
+    std::chrono::milliseconds idle_timeout{120'000};
+    // One diagnostic line per event (connection, logon, request); never a password or token.
+    std::function<void(const std::string&)> log;
     std::function<sim_clock::time_point()> clock;  // empty: the system clock
     fault_plan fault;
 };

@@ -1,4 +1,4 @@
-#include "wql_select.hpp"
+#include "simulator/wql_select.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "query_engine.hpp"
+#include "simulator/query_engine.hpp"
 
 namespace winrm_simulator {
 

@@ -1,4 +1,4 @@
-#include "query_engine.hpp"
+#include "simulator/query_engine.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // needs; a renamed class or a dropped property in a model fails here, not in a demo.
 #include <gtest/gtest.h>
 
-#include "query_engine.hpp"
+#include "simulator/query_engine.hpp"
 
 namespace winrm_simulator {
 namespace {

@@ -1,14 +1,15 @@
-#include "simulator.hpp"
+#include "simulator/simulator.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
+#include <mutex>
 #include <pugixml.hpp>
 #include <sstream>
 
 #include "test_client.hpp"
-#include "wsman_soap.hpp"
+#include "simulator/wsman_soap.hpp"
 
 namespace winrm_simulator {
 namespace {
@@ -354,6 +355,52 @@ TEST_F(simulator_server, refuses_envelopes_above_the_size_limit) {
                                       std::string(20000, 'x') + "'"))
                   .status,
               http_status::payload_too_large);
+}
+
+TEST_F(simulator_server, limits_open_enumerations_per_user) {
+    simulator_options options;
+    options.max_enumerations_per_user = 2;
+    start(options);
+    test_client c = client();
+    ASSERT_EQ(c.authenticate(), http_status::ok);
+    const std::string soap = enumerate("SELECT Name FROM Win32_Service", {"root\\cimv2", false});
+    EXPECT_EQ(c.send_sealed(soap).status, http_status::ok);
+    const std::string second = parse(c.send_sealed(soap).body)->context;
+    const auto refused = c.send_sealed(soap);
+    EXPECT_EQ(refused.status, http_status::internal_server_error);
+    EXPECT_EQ(parse(refused.body)->subcode, "w:InternalError");
+    // Finishing one frees a slot.
+    while (!parse(c.send_sealed(pull(second, 100)).body)->end) {
+    }
+    EXPECT_EQ(c.send_sealed(soap).status, http_status::ok);
+}
+
+TEST_F(simulator_server, logs_logons_and_requests_without_secrets) {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    simulator_options options;
+    options.log = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    start(options);
+    test_client wrong = client(test_client::mechanism::ntlm, "Wrong-Secret-1");
+    EXPECT_EQ(wrong.authenticate(), http_status::unauthorized);
+    test_client c = client();
+    ASSERT_EQ(c.authenticate(), http_status::ok);
+    c.send_sealed(enumerate("SELECT Name FROM Win32_Service WHERE Name = 's3'"));
+    server_->stop();
+    auto has = [&](const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(has("logon failed"));
+    EXPECT_TRUE(has("logon: TESTDOM\\testuser"));
+    EXPECT_TRUE(has("Enumerate root\\cimv2: SELECT Name FROM Win32_Service WHERE Name = 's3' -> 1"));
+    EXPECT_FALSE(has(password));
+    EXPECT_FALSE(has("Wrong-Secret-1"));
+    EXPECT_FALSE(has("Negotiate "));
 }
 
 TEST(simulator_lifecycle, refuses_bad_options_and_stops_twice) {

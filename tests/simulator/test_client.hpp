@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "encrypted_framing.hpp"
+#include "simulator/encrypted_framing.hpp"
 
 namespace winrm_simulator::testing {
 

@@ -1,4 +1,4 @@
-#include "wsman_soap.hpp"
+#include "simulator/wsman_soap.hpp"
 
 #include <gtest/gtest.h>
 
