@@ -14,7 +14,6 @@
 namespace winrm_simulator {
 namespace {
 
-
 std::string status_text(OM_uint32 major, OM_uint32 minor) {
     std::string text;
     for (const auto& [code, type] : {std::pair{major, GSS_C_GSS_CODE}, {minor, GSS_C_MECH_CODE}}) {
@@ -94,8 +93,8 @@ void rewrite_user_file(registry& r) {
     }
     if (r.file.empty()) {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                              "/winrm-simulator-users-XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/winrm-simulator-users-XXXXXX";
         // mkstemp creates the file with mode 0600: only this user can read the passwords.
         const int fd = mkstemp(pattern.data());
         if (fd < 0) {
@@ -164,9 +163,9 @@ gss_server_context::step_result gss_server_context::accept(std::string_view toke
     gss_name_t client = GSS_C_NO_NAME;
     auto context = static_cast<gss_ctx_id_t>(context_);
     OM_uint32 minor = 0;
-    const OM_uint32 major = gss_accept_sec_context(
-        &minor, &context, GSS_C_NO_CREDENTIAL, &input,
-        GSS_C_NO_CHANNEL_BINDINGS, &client, nullptr, &output, nullptr, nullptr, nullptr);
+    const OM_uint32 major = gss_accept_sec_context(&minor, &context, GSS_C_NO_CREDENTIAL, &input,
+                                                   GSS_C_NO_CHANNEL_BINDINGS, &client, nullptr,
+                                                   &output, nullptr, nullptr, nullptr);
     context_ = context;
     result.output_token = take(output);
     if (GSS_ERROR(major)) {
@@ -210,8 +209,8 @@ std::string gss_server_context::unwrap(std::string_view sealed) {
     gss_buffer_desc output = GSS_C_EMPTY_BUFFER;
     int confidential = 0;
     OM_uint32 minor = 0;
-    const OM_uint32 major = gss_unwrap(&minor, static_cast<gss_ctx_id_t>(context_), &input,
-                                       &output, &confidential, nullptr);
+    const OM_uint32 major = gss_unwrap(&minor, static_cast<gss_ctx_id_t>(context_), &input, &output,
+                                       &confidential, nullptr);
     if (GSS_ERROR(major)) {
         throw gss_error("cannot unseal the request: " + status_text(major, minor));
     }

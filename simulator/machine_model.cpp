@@ -33,8 +33,8 @@ private:
 std::int64_t get_int(const parse_context& ctx, const json& j, const std::string& path) {
     if (j.is_number_integer() && !j.is_number_unsigned()) return j.get<std::int64_t>();
     if (j.is_number_unsigned() &&
-        j.get<std::uint64_t>() <= static_cast<std::uint64_t>(
-                                      std::numeric_limits<std::int64_t>::max())) {
+        j.get<std::uint64_t>() <=
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return static_cast<std::int64_t>(j.get<std::uint64_t>());
     }
     ctx.fail(path, "expected a signed 64-bit integer");
@@ -264,8 +264,9 @@ machine_model machine_model::parse(std::string_view json_text, std::string_view 
             if (iequals(cls_item.key(), "__NAMESPACE")) {
                 ctx.fail(cpath, "__NAMESPACE is derived from the declared namespaces");
             }
-            if (!ns.classes.emplace(cls_item.key(),
-                                    parse_class(ctx, cls_item.key(), cls_item.value(), cpath))
+            if (!ns.classes
+                     .emplace(cls_item.key(),
+                              parse_class(ctx, cls_item.key(), cls_item.value(), cpath))
                      .second) {
                 ctx.fail(cpath, "class declared twice (names are case-insensitive)");
             }
@@ -307,11 +308,9 @@ std::vector<std::string> machine_model::child_namespaces(std::string_view name) 
 }
 
 property_value machine_model::evaluate(const value_source& source, const model_time& time) const {
-    const std::int64_t elapsed_ticks =
-        std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      time.now - time.started)
-                                          .count() /
-                                      100);
+    const std::int64_t elapsed_ticks = std::max<std::int64_t>(
+        0, std::chrono::duration_cast<std::chrono::nanoseconds>(time.now - time.started).count() /
+               100);
     const sim_clock::time_point boot = time.started - std::chrono::seconds(uptime_seconds_);
     auto integer = [](int128 v) {
         property_value out;
@@ -327,9 +326,8 @@ property_value machine_model::evaluate(const value_source& source, const model_t
             if constexpr (std::is_same_v<type, literal_source>) {
                 return s.value;
             } else if constexpr (std::is_same_v<type, counter_source>) {
-                return integer(static_cast<int128>(s.start) +
-                               static_cast<int128>(s.per_second) * elapsed_ticks /
-                                   ticks_per_second);
+                return integer(static_cast<int128>(s.start) + static_cast<int128>(s.per_second) *
+                                                                  elapsed_ticks / ticks_per_second);
             } else if constexpr (std::is_same_v<type, clock_source>) {
                 const int128 offset = static_cast<int128>(s.offset_seconds) * ticks_per_second;
                 switch (s.from) {
@@ -387,9 +385,9 @@ std::string format_cim_datetime(sim_clock::time_point at, int utc_offset_minutes
     const auto day_point = std::chrono::floor<std::chrono::days>(
         sim_clock::time_point(std::chrono::microseconds(micros)));
     const std::chrono::year_month_day ymd{day_point};
-    std::int64_t in_day = micros - std::chrono::duration_cast<std::chrono::microseconds>(
-                                       day_point.time_since_epoch())
-                                       .count();
+    std::int64_t in_day =
+        micros -
+        std::chrono::duration_cast<std::chrono::microseconds>(day_point.time_since_epoch()).count();
     const int hours = static_cast<int>(in_day / 3'600'000'000LL);
     in_day %= 3'600'000'000LL;
     const int minutes = static_cast<int>(in_day / 60'000'000LL);

@@ -96,9 +96,7 @@ public:
     rendered_instance evaluate(const model_class& cls, std::size_t index,
                                const model_time& time) const;
 
-    const std::map<std::string, model_namespace, iless>& namespaces() const {
-        return namespaces_;
-    }
+    const std::map<std::string, model_namespace, iless>& namespaces() const { return namespaces_; }
 
 private:
     std::string machine_name_ = "WIN-SIMULATED";

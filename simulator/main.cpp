@@ -1,7 +1,7 @@
 // winrm-simulator: serves a machine model as a WinRM endpoint on loopback until SIGINT/SIGTERM.
+#include <pthread.h>
 #include <CLI/CLI.hpp>
 #include <csignal>
-#include <pthread.h>
 #include <iostream>
 
 #include "simulator/simulator.hpp"
@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
     std::size_t page = 32;
     std::uint64_t enumeration_timeout_ms = 60'000;
     bool verbose = false;
-    app.add_option("--model", model_path, "machine model (JSON)")->required()->check(
-        CLI::ExistingFile);
+    app.add_option("--model", model_path, "machine model (JSON)")
+        ->required()
+        ->check(CLI::ExistingFile);
     app.add_option("--listen", listen, "loopback address and port; port 0 picks a free one")
         ->capture_default_str();
     app.add_option("--user", users, "accepted account DOMAIN\\name:password (repeatable)")

@@ -1,17 +1,19 @@
 #include "simulator/simulator.hpp"
 
-#include <atomic>
+// Boost 1.74 Asio uses std::exchange without including <utility> itself.
 #include <utility>
+
+#include <algorithm>
+#include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/http.hpp>
-#include <algorithm>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <future>
 #include <thread>
 
 #include "simulator/encrypted_framing.hpp"
@@ -60,13 +62,9 @@ bool starts_with_scheme(std::string_view header, std::string_view scheme, std::s
     return true;
 }
 
-std::string_view view(boost::beast::string_view text) {
-    return {text.data(), text.size()};
-}
+std::string_view view(boost::beast::string_view text) { return {text.data(), text.size()}; }
 
-bool is_loopback(const asio::ip::address& address) {
-    return address.is_loopback();
-}
+bool is_loopback(const asio::ip::address& address) { return address.is_loopback(); }
 
 struct enumeration {
     std::shared_ptr<query_result> result;
@@ -200,10 +198,9 @@ private:
         parser_.emplace();
         parser_->body_limit(owner_.options_.max_envelope_size + framing_allowance);
         stream_.expires_after(owner_.options_.idle_timeout);
-        http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                             self->on_read(ec);
-                         });
+        http::async_read(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_read(ec); });
     }
 
     void on_read(beast::error_code ec) {
@@ -332,10 +329,12 @@ private:
         std::string reply;
         if (owner_.take_fault(fault_kind::server_error)) {
             status = http::status::internal_server_error;
-            wsman_fault fault{"s:Receiver", "w:InternalError",
+            wsman_fault fault{"s:Receiver",
+                              "w:InternalError",
                               "The WS-Management service cannot process the request. The WMI "
                               "service reported a failure.",
-                              wbem_e_failed, {}};
+                              wbem_e_failed,
+                              {}};
             reply = render_fault({}, fault, owner_.model_.machine_name());
         } else {
             std::tie(status, reply) = owner_.answer(plain_xml, gss_->client_name());
@@ -369,10 +368,12 @@ private:
     // Windows refuses SOAP in clear on HTTP once encryption is required.
     void refuse_unencrypted() {
         owner_.log("refused unencrypted SOAP");
-        wsman_fault fault{"s:Sender", "w:AccessDenied",
+        wsman_fault fault{"s:Sender",
+                          "w:AccessDenied",
                           "Access is denied. The service accepts only encrypted messages over "
                           "HTTP.",
-                          error_access_denied, {}};
+                          error_access_denied,
+                          {}};
         response res{http::status::internal_server_error, 11};
         res.set(http::field::content_type, "application/soap+xml;charset=UTF-8");
         res.body() = render_fault({}, fault, owner_.model_.machine_name());
@@ -518,14 +519,18 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
 
         if (request.action == wsman_action::enumerate) {
             if (!request.filter) {
-                throw wsman_fault_error({"s:Sender", "w:InvalidParameter",
+                throw wsman_fault_error({"s:Sender",
+                                         "w:InvalidParameter",
                                          "The service enumerates WMI only with a WQL filter.",
-                                         2150859003u, {}});
+                                         2150859003u,
+                                         {}});
             }
             if (!iequals(request.filter_dialect.value_or(""), wsman_ns::wql_dialect)) {
-                throw wsman_fault_error({"s:Sender", "w:FilterDialectRequestedUnavailable",
+                throw wsman_fault_error({"s:Sender",
+                                         "w:FilterDialectRequestedUnavailable",
                                          "The requested filter dialect is not supported.",
-                                         {}, {}});
+                                         {},
+                                         {}});
             }
             enumeration e;
             e.namespace_name = namespace_from_resource_uri(request.resource_uri);
@@ -539,14 +544,17 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
             e.last_used = time.now;
             log("Enumerate " + e.namespace_name + ": " + *request.filter + " -> " +
                 std::to_string(e.result->rows.size()) + " item(s)");
-            const auto held = std::count_if(enumerations_.begin(), enumerations_.end(),
-                                            [&](const auto& item) { return item.second.owner == user; });
+            const auto held =
+                std::count_if(enumerations_.begin(), enumerations_.end(),
+                              [&](const auto& item) { return item.second.owner == user; });
             if (static_cast<std::size_t>(held) >= options_.max_enumerations_per_user) {
-                throw wsman_fault_error({"s:Receiver", "w:InternalError",
+                throw wsman_fault_error({"s:Receiver",
+                                         "w:InternalError",
                                          "The WS-Management service cannot process the request. "
                                          "This user is allowed a maximum number of concurrent "
                                          "operations, which has been exceeded.",
-                                         {}, {}});
+                                         {},
+                                         {}});
             }
             if (!request.optimize) {
                 const std::string context = new_uuid();
@@ -554,8 +562,8 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
                 return {http::status::ok,
                         render_enumerate_response(relates_to, context, nullptr, false)};
             }
-            const std::size_t count = std::min<std::uint64_t>(
-                options_.first_page_size, request.max_elements.value_or(1));
+            const std::size_t count =
+                std::min<std::uint64_t>(options_.first_page_size, request.max_elements.value_or(1));
             const rendered_page page = page_of(e, count);
             e.next = page.rows.size();
             if (e.next >= e.result->rows.size()) {
@@ -569,9 +577,11 @@ std::pair<http::status, std::string> simulator::impl::answer(std::string_view xm
 
         const auto it = enumerations_.find(request.enumeration_context);
         if (it == enumerations_.end() || it->second.owner != user) {
-            throw wsman_fault_error({"s:Receiver", "n:InvalidEnumerationContext",
+            throw wsman_fault_error({"s:Receiver",
+                                     "n:InvalidEnumerationContext",
                                      "The enumeration context is not valid or has expired.",
-                                     {}, {}});
+                                     {},
+                                     {}});
         }
         if (request.action == wsman_action::release) {
             enumerations_.erase(it);

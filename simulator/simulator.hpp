@@ -53,9 +53,9 @@ struct simulator_options {
 
 struct simulator_statistics {
     std::uint64_t connections = 0;
-    std::uint64_t handshakes = 0;       // completed authentications
+    std::uint64_t handshakes = 0;  // completed authentications
     std::uint64_t failed_logons = 0;
-    std::uint64_t soap_requests = 0;    // sealed SOAP requests answered or faulted
+    std::uint64_t soap_requests = 0;  // sealed SOAP requests answered or faulted
     std::uint64_t http_requests = 0;
     std::size_t open_enumerations = 0;
 };

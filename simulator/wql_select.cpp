@@ -7,9 +7,7 @@
 namespace winrm_simulator {
 namespace {
 
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
+char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 enum class token_kind { identifier, string, integer, star, comma, equals, end };
 
@@ -77,8 +75,8 @@ private:
             throw wql_syntax_error("malformed number at offset " + std::to_string(start));
         }
         token t{token_kind::integer, std::string(text_.substr(start, pos_ - start)), 0};
-        const auto [end, ec] = std::from_chars(t.text.data(), t.text.data() + t.text.size(),
-                                               t.number);
+        const auto [end, ec] =
+            std::from_chars(t.text.data(), t.text.data() + t.text.size(), t.number);
         if (ec != std::errc{} || end != t.text.data() + t.text.size()) {
             throw wql_syntax_error("number out of range: " + t.text);
         }
@@ -87,8 +85,8 @@ private:
 
     token identifier() {
         const std::size_t start = pos_;
-        while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) ||
-                                       text_[pos_] == '_')) {
+        while (pos_ < text_.size() &&
+               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
             ++pos_;
         }
         return {token_kind::identifier, std::string(text_.substr(start, pos_ - start)), 0};
@@ -164,10 +162,8 @@ bool like_at(std::string_view p, std::size_t pi, std::string_view v, std::size_t
 }  // namespace
 
 bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool iless::operator()(std::string_view a, std::string_view b) const {
@@ -219,9 +215,8 @@ wql_select parse_wql_select(std::string_view text) {
                condition.op == wql_operator::equals) {
         condition.value = is_keyword(t, "true");
     } else {
-        throw wql_syntax_error(condition.op == wql_operator::like
-                                   ? "LIKE takes a string literal"
-                                   : "expected a literal after =");
+        throw wql_syntax_error(condition.op == wql_operator::like ? "LIKE takes a string literal"
+                                                                  : "expected a literal after =");
     }
     if (lex.next().kind != token_kind::end) {
         throw wql_syntax_error("only one condition is supported");

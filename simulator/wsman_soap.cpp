@@ -11,8 +11,6 @@ namespace {
 
 constexpr std::uint32_t wsman_schema_validation_error = 2150858817;   // 0x80338041
 constexpr std::uint32_t wsman_invalid_uri_wmi_enum_wql = 2150859003;  // 0x803381FB
-constexpr std::uint32_t wsman_destination_unreachable = 2150858770;   // 0x80338012
-constexpr std::uint32_t wsman_action_not_supported = 2150858783;      // 0x8033801F
 constexpr std::uint64_t min_envelope_size = 8192;
 
 wsman_fault schema_fault(const std::string& reason) {
@@ -176,8 +174,8 @@ wsman_request parse_wsman_request(std::string_view xml) {
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size());
     if (!parsed) {
-        throw wsman_fault_error(
-            schema_fault(std::string("The request is not well-formed XML: ") + parsed.description()));
+        throw wsman_fault_error(schema_fault(std::string("The request is not well-formed XML: ") +
+                                             parsed.description()));
     }
     const pugi::xml_node env = doc.document_element();
     if (local_name(env) != "Envelope" || namespace_of(env) != wsman_ns::soap) {
@@ -192,23 +190,28 @@ wsman_request parse_wsman_request(std::string_view xml) {
     request.action = trimmed_text(child(header, wsman_ns::addressing, "Action"));
     request.message_id = trimmed_text(child(header, wsman_ns::addressing, "MessageID"));
     if (request.action.empty() || request.message_id.empty() || request.message_id.size() > 2048) {
-        throw wsman_fault_error({"s:Sender", "a:InvalidMessageInformationHeader",
+        throw wsman_fault_error({"s:Sender",
+                                 "a:InvalidMessageInformationHeader",
                                  "The request lacks a valid wsa:Action or wsa:MessageID header.",
-                                 wsman_schema_validation_error, {}});
+                                 wsman_schema_validation_error,
+                                 {}});
     }
     request.resource_uri = trimmed_text(child(header, wsman_ns::wsman, "ResourceURI"));
-    if (const auto size = positive_number(child(header, wsman_ns::wsman, "MaxEnvelopeSize"),
-                                          "MaxEnvelopeSize");
+    if (const auto size =
+            positive_number(child(header, wsman_ns::wsman, "MaxEnvelopeSize"), "MaxEnvelopeSize");
         size && *size < min_envelope_size) {
-        throw wsman_fault_error({"s:Sender", "w:EncodingLimit",
+        throw wsman_fault_error({"s:Sender",
+                                 "w:EncodingLimit",
                                  "The MaxEnvelopeSize is smaller than the service accepts.",
-                                 {}, {}});
+                                 {},
+                                 {}});
     }
 
     if (request.action == wsman_action::enumerate) {
         const pugi::xml_node enumerate = child(body, wsman_ns::enumeration, "Enumerate");
         if (!enumerate) throw wsman_fault_error(schema_fault("Enumerate lacks its body element."));
-        request.optimize = static_cast<bool>(child(enumerate, wsman_ns::wsman, "OptimizeEnumeration"));
+        request.optimize =
+            static_cast<bool>(child(enumerate, wsman_ns::wsman, "OptimizeEnumeration"));
         request.max_elements =
             positive_number(child(enumerate, wsman_ns::wsman, "MaxElements"), "MaxElements");
         pugi::xml_node filter = child(enumerate, wsman_ns::wsman, "Filter");
@@ -219,18 +222,22 @@ wsman_request parse_wsman_request(std::string_view xml) {
         }
     } else if (request.action == wsman_action::pull || request.action == wsman_action::release) {
         const bool pull = request.action == wsman_action::pull;
-        const pugi::xml_node element = child(body, wsman_ns::enumeration, pull ? "Pull" : "Release");
+        const pugi::xml_node element =
+            child(body, wsman_ns::enumeration, pull ? "Pull" : "Release");
         if (!element) throw wsman_fault_error(schema_fault("The request lacks its body element."));
         request.enumeration_context =
             trimmed_text(child(element, wsman_ns::enumeration, "EnumerationContext"));
         if (pull) {
-            request.max_elements =
-                positive_number(child(element, wsman_ns::enumeration, "MaxElements"), "MaxElements");
+            request.max_elements = positive_number(
+                child(element, wsman_ns::enumeration, "MaxElements"), "MaxElements");
         }
     } else {
-        throw wsman_fault_error({"s:Sender", "a:ActionNotSupported",
-                                 "The action " + request.action + " is not supported by the service.",
-                                 wsman_action_not_supported, {}});
+        throw wsman_fault_error(
+            {"s:Sender",
+             "a:ActionNotSupported",
+             "The action " + request.action + " is not supported by the service.",
+             {},
+             {}});
     }
     return request;
 }
@@ -238,16 +245,20 @@ wsman_request parse_wsman_request(std::string_view xml) {
 std::string namespace_from_resource_uri(std::string_view uri) {
     const std::string_view prefix = wsman_ns::wmi_resource;
     if (uri.substr(0, prefix.size()) != prefix) {
-        throw wsman_fault_error({"s:Sender", "w:DestinationUnreachable",
+        throw wsman_fault_error({"s:Sender",
+                                 "w:DestinationUnreachable",
                                  "The WS-Management service cannot process the request because "
                                  "the resource URI is not a WMI resource.",
-                                 wsman_destination_unreachable, {}});
+                                 {},
+                                 {}});
     }
     std::string_view path = uri.substr(prefix.size());
     if (path.size() < 3 || path.substr(path.size() - 2) != "/*") {
-        throw wsman_fault_error({"s:Sender", "w:InvalidParameter",
+        throw wsman_fault_error({"s:Sender",
+                                 "w:InvalidParameter",
                                  "A WQL filter needs the resource URI of a namespace ending in /*.",
-                                 wsman_invalid_uri_wmi_enum_wql, {}});
+                                 wsman_invalid_uri_wmi_enum_wql,
+                                 {}});
     }
     path.remove_suffix(2);
     std::string name(path);
@@ -263,10 +274,18 @@ wsman_fault fault_from_wmi_error(const wmi_error& error) {
     fault.subcode = "w:InvalidParameter";
     fault.wmi_hresult = error.hresult();
     switch (error.hresult()) {
-        case wbem_e_invalid_namespace: fault.reason = "Invalid namespace "; break;
-        case wbem_e_invalid_class: fault.reason = "Invalid class "; break;
-        case wbem_e_invalid_query: fault.reason = "Invalid query "; break;
-        default: fault.reason = "Generic failure "; fault.code = "s:Receiver";
+        case wbem_e_invalid_namespace:
+            fault.reason = "Invalid namespace ";
+            break;
+        case wbem_e_invalid_class:
+            fault.reason = "Invalid class ";
+            break;
+        case wbem_e_invalid_query:
+            fault.reason = "Invalid query ";
+            break;
+        default:
+            fault.reason = "Generic failure ";
+            fault.code = "s:Receiver";
     }
     return fault;
 }

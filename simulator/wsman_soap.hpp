@@ -27,7 +27,8 @@ inline constexpr const char* wql_dialect = "http://schemas.microsoft.com/wbem/ws
 }  // namespace wsman_ns
 
 namespace wsman_action {
-inline constexpr const char* enumerate = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
+inline constexpr const char* enumerate =
+    "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
 inline constexpr const char* pull = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Pull";
 inline constexpr const char* release = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Release";
 }  // namespace wsman_action
@@ -35,8 +36,8 @@ inline constexpr const char* release = "http://schemas.xmlsoap.org/ws/2004/09/en
 // A SOAP fault as the target sends it. wsman_code goes into f:WSManFault@Code; a WMI
 // HRESULT goes into p:MSFT_WmiError instead.
 struct wsman_fault {
-    std::string code = "s:Sender";       // s:Sender or s:Receiver
-    std::string subcode;                 // qualified with w:, n: or a: (e.g. "w:InvalidParameter")
+    std::string code = "s:Sender";  // s:Sender or s:Receiver
+    std::string subcode;            // qualified with w:, n: or a: (e.g. "w:InvalidParameter")
     std::string reason;
     std::optional<std::uint32_t> wsman_code;
     std::optional<std::uint32_t> wmi_hresult;

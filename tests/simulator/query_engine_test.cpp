@@ -21,7 +21,7 @@ machine_model small_model() {
             {"Index": 7, "IPAddress": null, "IPEnabled": false, "Big": 5}]}},
         "root\\Microsoft\\SqlServer\\ComputerManagement16": {},
         "root\\Microsoft\\SqlServer\\ServerEvents\\MSSQLSERVER": {}}})",
-                                 "small");
+                                "small");
 }
 
 std::vector<std::string> column(const query_result& r, const std::string& name) {
@@ -60,9 +60,8 @@ TEST(query_engine, selects_rows_by_condition) {
 }
 
 TEST(query_engine, returns_only_selected_properties_alphabetically) {
-    const query_result r =
-        run_query(small_model(), "ROOT\\CIMV2", "SELECT State, name, State FROM Win32_Service",
-                  at_start);
+    const query_result r = run_query(small_model(), "ROOT\\CIMV2",
+                                     "SELECT State, name, State FROM Win32_Service", at_start);
     EXPECT_TRUE(r.fragment);
     EXPECT_EQ(r.class_name, "Win32_Service");
     ASSERT_EQ(r.rows.size(), 3u);
@@ -70,8 +69,8 @@ TEST(query_engine, returns_only_selected_properties_alphabetically) {
     EXPECT_EQ(r.rows[0][0].first, "Name");
     EXPECT_EQ(r.rows[0][1].first, "State");
 
-    const query_result all = run_query(small_model(), "root\\cimv2",
-                                       "SELECT * FROM Win32_Service", at_start);
+    const query_result all =
+        run_query(small_model(), "root\\cimv2", "SELECT * FROM Win32_Service", at_start);
     EXPECT_FALSE(all.fragment);
     ASSERT_EQ(all.rows[2].size(), 4u);
     // Declared but absent in an instance: NULL, not an empty text.
@@ -115,7 +114,8 @@ TEST(query_engine, keeps_arrays_nulls_and_64_bit_values) {
 TEST(query_engine, lists_child_namespaces) {
     const query_result r = run_query(small_model(), "root\\Microsoft\\SqlServer",
                                      "SELECT Name FROM __NAMESPACE", at_start);
-    EXPECT_EQ(column(r, "Name"), (std::vector<std::string>{"ComputerManagement16", "ServerEvents"}));
+    EXPECT_EQ(column(r, "Name"),
+              (std::vector<std::string>{"ComputerManagement16", "ServerEvents"}));
     EXPECT_TRUE(run_query(small_model(), "root\\cimv2", "SELECT Name FROM __NAMESPACE", at_start)
                     .rows.empty());
 }

@@ -42,23 +42,34 @@ std::vector<module_query> common_queries() {
     for (const char* f : {" PercentFreeSpace,", " PercentFreeSpace_Base,", " FreeMegabytes,"}) {
         physical.erase(physical.find(f), std::string(f).size());
     }
-    const std::vector<std::string> texts = {"SELECT " + disk + " FROM Win32_PerfRawData_PerfDisk_LogicalDisk",
-             "SELECT " + disk + " FROM Win32_PerfRawData_PerfDisk_LogicalDisk WHERE Name = 'C:'",
-             "SELECT " + physical + " FROM Win32_PerfRawData_PerfDisk_PhysicalDisk",
-             "SELECT " + physical +
-                 " FROM Win32_PerfRawData_PerfDisk_PhysicalDisk WHERE Name = '_Total'",
-             std::string("SELECT ") + adapter_fields + " FROM Win32_PerfRawData_Tcpip_NetworkAdapter"};
+    const std::vector<std::string> texts = {
+        "SELECT " + disk + " FROM Win32_PerfRawData_PerfDisk_LogicalDisk",
+        "SELECT " + disk + " FROM Win32_PerfRawData_PerfDisk_LogicalDisk WHERE Name = 'C:'",
+        "SELECT " + physical + " FROM Win32_PerfRawData_PerfDisk_PhysicalDisk",
+        "SELECT " + physical +
+            " FROM Win32_PerfRawData_PerfDisk_PhysicalDisk WHERE Name = '_Total'",
+        std::string("SELECT ") + adapter_fields + " FROM Win32_PerfRawData_Tcpip_NetworkAdapter"};
     return {
-        {"root\\cimv2", "SELECT FreePhysicalMemory, TotalVisibleMemorySize FROM Win32_OperatingSystem", 1},
+        {"root\\cimv2",
+         "SELECT FreePhysicalMemory, TotalVisibleMemorySize FROM Win32_OperatingSystem", 1},
         {"root\\cimv2", "SELECT Caption FROM Win32_OperatingSystem", 1},
         {"root\\cimv2", "SELECT LastBootUpTime, LocalDateTime FROM Win32_OperatingSystem", 1},
-        {"root\\cimv2", "SELECT PercentUsage, PercentUsage_Base FROM Win32_PerfRawData_PerfOS_PagingFile WHERE Name = '_Total'", 1},
-        {"root\\cimv2", "SELECT Name, PercentProcessorTime, Timestamp_Sys100NS FROM Win32_PerfRawData_PerfOS_Processor", 3},
+        {"root\\cimv2",
+         "SELECT PercentUsage, PercentUsage_Base FROM Win32_PerfRawData_PerfOS_PagingFile WHERE "
+         "Name = '_Total'",
+         1},
+        {"root\\cimv2",
+         "SELECT Name, PercentProcessorTime, Timestamp_Sys100NS FROM "
+         "Win32_PerfRawData_PerfOS_Processor",
+         3},
         {"root\\cimv2", "SELECT Name, State, DisplayName, Description FROM Win32_Service", 33},
-        {"root\\cimv2", "SELECT Name, State, ProcessId FROM Win32_Service WHERE Name = 'Spooler'", 1},
-        {"root\\cimv2", "SELECT DeviceID, DriveLetter, Name, Label, DriveType, FileSystem FROM Win32_Volume", 2},
+        {"root\\cimv2", "SELECT Name, State, ProcessId FROM Win32_Service WHERE Name = 'Spooler'",
+         1},
+        {"root\\cimv2",
+         "SELECT DeviceID, DriveLetter, Name, Label, DriveType, FileSystem FROM Win32_Volume", 2},
         {"root\\cimv2", "SELECT Name FROM Win32_Printer", 1},
-        {"root\\cimv2", "SELECT Name, PrinterState FROM Win32_Printer WHERE Name = 'Microsoft Print to PDF'", 1},
+        {"root\\cimv2",
+         "SELECT Name, PrinterState FROM Win32_Printer WHERE Name = 'Microsoft Print to PDF'", 1},
         {"root\\cimv2", texts[0], 2},
         {"root\\cimv2", texts[1], 1},
         {"root\\cimv2", texts[2], 2},
@@ -93,45 +104,72 @@ std::string first_value(const machine_model& model, const char* ns, const std::s
 TEST(shipped_models, server_answers_every_module_query) {
     const machine_model model = machine_model::load_file(models_dir + "/windows_server.json");
     std::vector<module_query> queries = common_queries();
-    const std::string pid = first_value(model, "root\\cimv2",
-                                        "SELECT ProcessId FROM Win32_Service WHERE Name = 'MSSQLSERVER'",
-                                        "ProcessId");
+    const std::string pid =
+        first_value(model, "root\\cimv2",
+                    "SELECT ProcessId FROM Win32_Service WHERE Name = 'MSSQLSERVER'", "ProcessId");
     const std::string process =
         "SELECT IDProcess, WorkingSet, PageFileBytes, ThreadCount, HandleCount, "
         "PercentProcessorTime, Timestamp_Sys100NS, ElapsedTime FROM "
-        "Win32_PerfRawData_PerfProc_Process WHERE IDProcess = " + pid;
+        "Win32_PerfRawData_PerfProc_Process WHERE IDProcess = " +
+        pid;
     const std::string adapter_name = first_value(
         model, "root\\cimv2", "SELECT Name FROM Win32_PerfRawData_Tcpip_NetworkAdapter", "Name");
-    const std::string adapter = "SELECT Name, Index FROM Win32_NetworkAdapter WHERE Name = '" +
-                                adapter_name + "'";
-    const std::string index =
-        first_value(model, "root\\cimv2", adapter, "Index");
+    const std::string adapter =
+        "SELECT Name, Index FROM Win32_NetworkAdapter WHERE Name = '" + adapter_name + "'";
+    const std::string index = first_value(model, "root\\cimv2", adapter, "Index");
     const std::string config =
-        "SELECT IPAddress, MACAddress FROM Win32_NetworkAdapterConfiguration WHERE Index = " + index;
+        "SELECT IPAddress, MACAddress FROM Win32_NetworkAdapterConfiguration WHERE Index = " +
+        index;
     std::vector<std::string> sql;
     for (const char* id : {"MSSQLSERVER_SQLServer", "MSSQLREPORTING_MSSQLREPORTING"}) {
         const std::string p = std::string("FROM Win32_PerfRawData_") + id;
-        sql.push_back("SELECT FullScansPersec, PageSplitsPersec, TableLockEscalationsPersec, Timestamp_PerfTime, Frequency_PerfTime " + p + "AccessMethods");
-        sql.push_back("SELECT Buffercachehitratio, Buffercachehitratio_Base, Databasepages, Pagelifeexpectancy " + p + "BufferManager");
-        sql.push_back("SELECT UserConnections, LoginsPersec, LogoutsPersec, Timestamp_PerfTime, Frequency_PerfTime " + p + "GeneralStatistics");
-        sql.push_back("SELECT LockRequestsPersec, NumberofDeadlocksPersec, AverageWaitTimems, AverageWaitTimems_Base, Timestamp_PerfTime, Frequency_PerfTime " + p + "Locks WHERE Name = '_Total'");
-        sql.push_back("SELECT ConnectionMemoryKB, OptimizerMemoryKB, TotalServerMemoryKB, TargetServerMemoryKB, SQLCacheMemoryKB " + p + "MemoryManager");
-        sql.push_back("SELECT BatchRequestsPersec, SQLCompilationsPersec, SQLReCompilationsPersec, Timestamp_PerfTime, Frequency_PerfTime " + p + "SQLStatistics");
+        sql.push_back(
+            "SELECT FullScansPersec, PageSplitsPersec, TableLockEscalationsPersec, "
+            "Timestamp_PerfTime, Frequency_PerfTime " +
+            p + "AccessMethods");
+        sql.push_back(
+            "SELECT Buffercachehitratio, Buffercachehitratio_Base, Databasepages, "
+            "Pagelifeexpectancy " +
+            p + "BufferManager");
+        sql.push_back(
+            "SELECT UserConnections, LoginsPersec, LogoutsPersec, Timestamp_PerfTime, "
+            "Frequency_PerfTime " +
+            p + "GeneralStatistics");
+        sql.push_back(
+            "SELECT LockRequestsPersec, NumberofDeadlocksPersec, AverageWaitTimems, "
+            "AverageWaitTimems_Base, Timestamp_PerfTime, Frequency_PerfTime " +
+            p + "Locks WHERE Name = '_Total'");
+        sql.push_back(
+            "SELECT ConnectionMemoryKB, OptimizerMemoryKB, TotalServerMemoryKB, "
+            "TargetServerMemoryKB, SQLCacheMemoryKB " +
+            p + "MemoryManager");
+        sql.push_back(
+            "SELECT BatchRequestsPersec, SQLCompilationsPersec, SQLReCompilationsPersec, "
+            "Timestamp_PerfTime, Frequency_PerfTime " +
+            p + "SQLStatistics");
     }
     queries.push_back({"root\\cimv2", process, 1});
     queries.push_back({"root\\cimv2", adapter, 1});
     queries.push_back({"root\\cimv2", config, 1});
     for (const std::string& q : sql) queries.push_back({"root\\cimv2", q, 1});
-    queries.push_back({"root\\PrintManagement", "SELECT Name, PrinterStatus FROM MSFT_Printer WHERE Name = 'HP LaserJet 4250 PCL6'", 1});
-    queries.push_back({"root\\cimv2", "SELECT JobId, TimeSubmitted FROM Win32_PrintJob WHERE Name LIKE 'HP LaserJet 4250 PCL6%'", 3});
+    queries.push_back(
+        {"root\\PrintManagement",
+         "SELECT Name, PrinterStatus FROM MSFT_Printer WHERE Name = 'HP LaserJet 4250 PCL6'", 1});
+    queries.push_back(
+        {"root\\cimv2",
+         "SELECT JobId, TimeSubmitted FROM Win32_PrintJob WHERE Name LIKE 'HP LaserJet 4250 PCL6%'",
+         3});
     queries.push_back({"root\\Microsoft\\SqlServer", "SELECT Name FROM __NAMESPACE", 2});
-    queries.push_back({"root\\Microsoft\\SqlServer\\ComputerManagement16", "SELECT ServiceName, DisplayName FROM SQLService WHERE SQLServiceType = 1", 2});
+    queries.push_back({"root\\Microsoft\\SqlServer\\ComputerManagement16",
+                       "SELECT ServiceName, DisplayName FROM SQLService WHERE SQLServiceType = 1",
+                       2});
     expect_answers(model, queries);
 
     // A server has no Windows Security products: the namespace is missing, as on Windows.
-    EXPECT_THROW(run_query(model, "root\\SecurityCenter2", "SELECT displayName FROM AntiVirusProduct",
-                           {sim_clock::now(), sim_clock::now()}),
-                 wmi_error);
+    EXPECT_THROW(
+        run_query(model, "root\\SecurityCenter2", "SELECT displayName FROM AntiVirusProduct",
+                  {sim_clock::now(), sim_clock::now()}),
+        wmi_error);
 }
 
 TEST(shipped_models, client_answers_every_module_query) {
@@ -139,10 +177,10 @@ TEST(shipped_models, client_answers_every_module_query) {
     std::vector<module_query> queries = common_queries();
     queries[5].min_rows = 30;
     for (const char* type : {"Antivirus", "AntiSpyware", "Firewall"}) {
-        queries.push_back({"root\\SecurityCenter2",
-                           std::string("SELECT displayName, pathToSignedProductExe FROM ") + type +
-                               "Product",
-                           0});
+        queries.push_back(
+            {"root\\SecurityCenter2",
+             std::string("SELECT displayName, pathToSignedProductExe FROM ") + type + "Product",
+             0});
     }
     queries.push_back({"root\\SecurityCenter2",
                        "SELECT displayName, pathToSignedProductExe, productState FROM "

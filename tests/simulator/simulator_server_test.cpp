@@ -8,8 +8,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "test_client.hpp"
 #include "simulator/wsman_soap.hpp"
+#include "test_client.hpp"
 
 namespace winrm_simulator {
 namespace {
@@ -92,8 +92,8 @@ struct parsed_reply {
 std::unique_ptr<parsed_reply> parse(const std::string& xml, const char* field = "Name") {
     auto r = std::make_unique<parsed_reply>();
     if (!r->doc.load_string(xml.c_str())) throw std::runtime_error("reply is not XML: " + xml);
-    for (const auto& n : r->doc.select_nodes(
-             (std::string("//*[local-name()='") + field + "']").c_str())) {
+    for (const auto& n :
+         r->doc.select_nodes((std::string("//*[local-name()='") + field + "']").c_str())) {
         r->values.emplace_back(n.node().child_value());
     }
     r->context = r->doc.select_node("//*[local-name()='EnumerationContext']").node().child_value();
@@ -142,7 +142,8 @@ TEST_F(simulator_server, authenticates_raw_ntlm_and_spnego_and_seals_both_ways) 
         ASSERT_EQ(c.authenticate(), http_status::ok);
         // Several sealed round trips on one connection keep the sequence numbers in step.
         for (int i = 0; i < 3; ++i) {
-            const auto reply = c.send_sealed(enumerate("SELECT Caption FROM Win32_OperatingSystem"));
+            const auto reply =
+                c.send_sealed(enumerate("SELECT Caption FROM Win32_OperatingSystem"));
             ASSERT_EQ(reply.status, http_status::ok);
             EXPECT_EQ(parse(reply.body, "Caption")->values,
                       std::vector<std::string>{"Simulated Windows Server"});
@@ -232,9 +233,8 @@ TEST_F(simulator_server, pages_through_pull_with_fresh_contexts) {
     EXPECT_EQ(server_->statistics().open_enumerations, 0u);
 
     // Without OptimizeEnumeration every item comes by Pull; MaxElements 1 pulls one at a time.
-    auto plain = parse(c.send_sealed(enumerate("SELECT Name FROM Win32_Service",
-                                               {"root\\cimv2", false}))
-                           .body);
+    auto plain = parse(
+        c.send_sealed(enumerate("SELECT Name FROM Win32_Service", {"root\\cimv2", false})).body);
     EXPECT_TRUE(plain->values.empty());
     auto one = parse(c.send_sealed(pull(plain->context, 1)).body);
     EXPECT_EQ(one->values, std::vector<std::string>{"s1"});
@@ -391,13 +391,13 @@ TEST_F(simulator_server, logs_logons_and_requests_without_secrets) {
     c.send_sealed(enumerate("SELECT Name FROM Win32_Service WHERE Name = 's3'"));
     server_->stop();
     auto has = [&](const std::string& text) {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-            return l.find(text) != std::string::npos;
-        });
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
     };
     EXPECT_TRUE(has("logon failed"));
     EXPECT_TRUE(has("logon: TESTDOM\\testuser"));
-    EXPECT_TRUE(has("Enumerate root\\cimv2: SELECT Name FROM Win32_Service WHERE Name = 's3' -> 1"));
+    EXPECT_TRUE(
+        has("Enumerate root\\cimv2: SELECT Name FROM Win32_Service WHERE Name = 's3' -> 1"));
     EXPECT_FALSE(has(password));
     EXPECT_FALSE(has("Wrong-Secret-1"));
     EXPECT_FALSE(has("Negotiate "));
@@ -430,7 +430,8 @@ TEST(simulator_options_text, parses_users_and_faults) {
     const user_account b = parse_user_account("bob:");
     EXPECT_EQ(b.domain, "");
     EXPECT_EQ(b.password, "");
-    for (const char* bad : {"alice", ":pw", "LAB\\:pw", "a\\b\\c:pw", "alice:pa:ss", "al\nice:pw"}) {
+    for (const char* bad :
+         {"alice", ":pw", "LAB\\:pw", "a\\b\\c:pw", "alice:pa:ss", "al\nice:pw"}) {
         SCOPED_TRACE(bad);
         EXPECT_THROW(parse_user_account(bad), std::invalid_argument);
     }

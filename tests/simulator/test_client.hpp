@@ -5,6 +5,8 @@
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
 
+#include <utility>  // before Asio, which uses std::exchange without it
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/core/detail/base64.hpp>
@@ -150,9 +152,9 @@ private:
         gss_import_name(&minor, &name, GSS_C_NT_USER_NAME, &user);
         gss_buffer_desc password{password_.size(), const_cast<char*>(password_.data())};
         gss_OID_set_desc mechs{1, mech()};
-        const OM_uint32 major = gss_acquire_cred_with_password(
-            &minor, user, &password, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE, &cred_, nullptr,
-            nullptr);
+        const OM_uint32 major =
+            gss_acquire_cred_with_password(&minor, user, &password, GSS_C_INDEFINITE, &mechs,
+                                           GSS_C_INITIATE, &cred_, nullptr, nullptr);
         gss_release_name(&minor, &user);
         if (GSS_ERROR(major)) throw std::runtime_error("cannot acquire client credentials");
         const std::string host = "HTTP@localhost";

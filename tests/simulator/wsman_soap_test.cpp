@@ -36,15 +36,15 @@ TEST(wsman_request, reads_enumerate_with_any_prefixes) {
 }
 
 TEST(wsman_request, reads_pull_and_release_contexts) {
-    const wsman_request pull = parse_wsman_request(envelope(
-        wsman_action::pull, resource,
-        "<en:Pull><en:EnumerationContext> uuid:ctx </en:EnumerationContext>"
-        "<en:MaxElements>5</en:MaxElements></en:Pull>"));
+    const wsman_request pull = parse_wsman_request(
+        envelope(wsman_action::pull, resource,
+                 "<en:Pull><en:EnumerationContext> uuid:ctx </en:EnumerationContext>"
+                 "<en:MaxElements>5</en:MaxElements></en:Pull>"));
     EXPECT_EQ(pull.enumeration_context, "uuid:ctx");
     EXPECT_EQ(pull.max_elements, 5u);
-    const wsman_request release = parse_wsman_request(envelope(
-        wsman_action::release, resource,
-        "<en:Release><en:EnumerationContext>uuid:x</en:EnumerationContext></en:Release>"));
+    const wsman_request release = parse_wsman_request(
+        envelope(wsman_action::release, resource,
+                 "<en:Release><en:EnumerationContext>uuid:x</en:EnumerationContext></en:Release>"));
     EXPECT_EQ(release.enumeration_context, "uuid:x");
 }
 
@@ -91,10 +91,11 @@ TEST(wsman_request, maps_resource_uris_to_namespaces) {
     const std::string base = "http://schemas.microsoft.com/wbem/wsman/1/wmi/";
     EXPECT_EQ(namespace_from_resource_uri(base + "root/Microsoft/SqlServer/ComputerManagement16/*"),
               "root\\Microsoft\\SqlServer\\ComputerManagement16");
-    EXPECT_EQ(namespace_from_resource_uri(base + "root/SecurityCenter2/*"), "root\\SecurityCenter2");
-    for (const std::string& uri : {base + "root/cimv2/Win32_Service",
-                                  base + "*",
-                                  std::string("http://schemas.dmtf.org/wbem/wscim/1/cim-schema/2/*")}) {
+    EXPECT_EQ(namespace_from_resource_uri(base + "root/SecurityCenter2/*"),
+              "root\\SecurityCenter2");
+    for (const std::string& uri :
+         {base + "root/cimv2/Win32_Service", base + "*",
+          std::string("http://schemas.dmtf.org/wbem/wscim/1/cim-schema/2/*")}) {
         SCOPED_TRACE(uri);
         EXPECT_THROW(namespace_from_resource_uri(uri), wsman_fault_error);
     }
@@ -103,9 +104,7 @@ TEST(wsman_request, maps_resource_uris_to_namespaces) {
 // Reads a rendered reply back by namespace URI, as a client would.
 class reply {
 public:
-    explicit reply(const std::string& xml) {
-        EXPECT_TRUE(doc_.load_string(xml.c_str())) << xml;
-    }
+    explicit reply(const std::string& xml) { EXPECT_TRUE(doc_.load_string(xml.c_str())) << xml; }
     pugi::xpath_node_set select(const char* xpath) const { return doc_.select_nodes(xpath); }
     std::string text(const char* xpath) const {
         return doc_.select_node(xpath).node().child_value();
@@ -122,8 +121,8 @@ rendered_instance sample_row() {
     property_value ips{property_value::type::text, true, {"10.0.0.1", "fe80::1"}};
     property_value when{property_value::type::datetime, false, {"2026-12-05T17:30:00.5+01:00"}};
     property_value big{property_value::type::integer, false, {"18446744073709551615"}};
-    return {{"Big", big}, {"Description", empty}, {"IPAddress", ips}, {"Name", name},
-            {"Other", null}, {"When", when}};
+    return {{"Big", big},   {"Description", empty}, {"IPAddress", ips},
+            {"Name", name}, {"Other", null},        {"When", when}};
 }
 
 TEST(wsman_reply, renders_select_star_as_class_qualified_instances) {
@@ -133,8 +132,7 @@ TEST(wsman_reply, renders_select_star_as_class_qualified_instances) {
     reply r(xml);
     EXPECT_EQ(r.text("//*[local-name()='RelatesTo']"), "uuid:req");
     EXPECT_EQ(r.select("//*[local-name()='EndOfSequence']").size(), 1u);
-    const pugi::xml_node instance =
-        r.select("//*[local-name()='Items']/*").first().node();
+    const pugi::xml_node instance = r.select("//*[local-name()='Items']/*").first().node();
     EXPECT_STREQ(instance.name(), "p:Win32_Service");
     EXPECT_STREQ(instance.attribute("xmlns:p").value(),
                  "http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/Win32_Service");
@@ -194,8 +192,8 @@ TEST(wsman_reply, wmi_faults_carry_the_hresult_where_clients_look) {
               "n:InvalidEnumerationContext");
     wsman_fault denied{"s:Sender", "w:AccessDenied", "no", 5u, {}};
     reply d(render_fault("", denied, "WIN-SRV01"));
-    EXPECT_STREQ(d.select("//*[local-name()='WSManFault']").first().node().attribute("Code").value(),
-                 "5");
+    EXPECT_STREQ(
+        d.select("//*[local-name()='WSManFault']").first().node().attribute("Code").value(), "5");
 }
 
 }  // namespace
