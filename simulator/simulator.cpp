@@ -446,6 +446,7 @@ void simulator::impl::start() {
     port_ = acceptor_.local_endpoint().port();
     accept();
     running_ = true;
+    io_.restart();  // a stopped simulator can start again
     thread_ = std::thread([this] { io_.run(); });
 }
 

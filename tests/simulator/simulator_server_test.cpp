@@ -420,6 +420,10 @@ TEST(simulator_lifecycle, refuses_bad_options_and_stops_twice) {
     EXPECT_EQ(s.endpoint(), "http://127.0.0.1:" + std::to_string(s.port()) + "/wsman");
     s.stop();
     s.stop();
+    // A stopped simulator starts again and serves.
+    s.start();
+    testing::test_client c(s.port(), "u", "p", testing::test_client::mechanism::ntlm);
+    EXPECT_EQ(c.authenticate(), boost::beast::http::status::ok);
 }
 
 TEST(simulator_options_text, parses_users_and_faults) {

@@ -11,6 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/http.hpp>
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -178,10 +179,30 @@ private:
     }
 
     http_reply exchange(http::request<http::string_body>& req) {
-        http::write(socket_, req);
+        // Asynchronous under a deadline: a simulator that never answers fails the test
+        // instead of hanging it.
         http::response_parser<http::string_body> parser;
         parser.body_limit(16 * 1024 * 1024);
-        http::read(socket_, buffer_, parser);
+        boost::system::error_code failure;
+        http::async_write(socket_, req, [&](boost::system::error_code ec, std::size_t) {
+            if (ec) {
+                failure = ec;
+                return;
+            }
+            http::async_read(socket_, buffer_, parser,
+                             [&](boost::system::error_code read_ec, std::size_t) {
+                                 failure = read_ec;
+                             });
+        });
+        io_.restart();
+        if (io_.run_for(std::chrono::seconds(30)), !io_.stopped()) {
+            boost::system::error_code ignored;
+            socket_.close(ignored);
+            io_.restart();
+            io_.run();
+            throw std::runtime_error("no answer within 30 s");
+        }
+        if (failure) throw boost::system::system_error(failure);
         const auto& res = parser.get();
         http_reply reply;
         reply.status = res.result();
