@@ -6,6 +6,14 @@
 
 #include "simulator/simulator.hpp"
 
+// gss-ntlmssp 1.2 never frees the digests it fetches from OpenSSL for each credential and
+// context; LeakSanitizer builds would otherwise fail on that library's leak, not ours. The
+// fast unwinder stops inside libcrypto (no frame pointers), so the rule names it too; this
+// binary uses OpenSSL only through gss-ntlmssp.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:gssntlmssp.so\nleak:libcrypto.so\n";
+}
+
 namespace {
 
 // host:port with host a loopback IPv4 address; port 0 lets the OS pick.
