@@ -207,14 +207,33 @@ def run(args):
                       "array values repeat the element")
         check(len(items) == len(configs), "every adapter configuration arrives")
 
-        # A missing namespace is a WMI fault, HTTP 500, sealed like every reply.
+        # A missing namespace is a WMI fault, HTTP 500, sealed like every reply. Windows
+        # Security exists on client editions only.
+        declared = model["namespaces"]
+        missing = next(ns for ns in ("root\\SecurityCenter2", "root\\StandardCimv2")
+                       if ns not in declared)
         try:
             client.send_message(enumerate_message(
-                port, "root\\SecurityCenter2", "SELECT displayName FROM AntiVirusProduct")[0])
+                port, missing, "SELECT displayName FROM AntiVirusProduct")[0])
             check(False, "a missing namespace faults")
         except WinRMError as e:
             check("Invalid namespace" in str(e) and "'http_status_code': 500" in str(e),
                   "missing namespace reported as a WMI fault: %s" % e)
+
+        if "root\\SecurityCenter2" in declared:
+            products = declared["root\\SecurityCenter2"]["AntiVirusProduct"]["instances"]
+            reply = send(enumerate_message(
+                port, "root\\SecurityCenter2",
+                "SELECT displayName, productState FROM AntiVirusProduct"))
+            items, context, _ = items_of(reply, "EnumerateResponse")
+            while context:
+                more, context, _ = items_of(send(context_message(
+                    port, "Pull", "root\\SecurityCenter2", context, 50)), "PullResponse")
+                items += more
+            check([(i.find("displayName").text, int(i.find("productState").text))
+                   for i in items] ==
+                  [(p["displayName"], p["productState"]) for p in products],
+                  "security products and their states")
 
         # Release ends an enumeration: its context is gone afterwards.
         reply = send(enumerate_message(port, "root\\cimv2", "SELECT Name FROM Win32_Service"))
