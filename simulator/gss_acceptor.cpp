@@ -43,14 +43,14 @@ std::string take(gss_buffer_desc& buffer) {
 
 }  // namespace
 
-user_account parse_user_account(std::string_view spec) {
-    const auto colon = spec.find(':');
+user_account parse_user_account(std::string_view text) {
+    const auto colon = text.find(':');
     if (colon == std::string_view::npos) {
         throw std::invalid_argument("a user is given as DOMAIN\\name:password or name:password");
     }
     user_account user;
-    std::string_view who = spec.substr(0, colon);
-    user.password = std::string(spec.substr(colon + 1));
+    std::string_view who = text.substr(0, colon);
+    user.password = std::string(text.substr(colon + 1));
     if (const auto slash = who.find('\\'); slash != std::string_view::npos) {
         user.domain = std::string(who.substr(0, slash));
         who.remove_prefix(slash + 1);

@@ -18,7 +18,7 @@ struct user_account {
 
 // Parses "DOMAIN\name:password" or "name:password"; the password may be empty but may not
 // contain ':' or a line break (the NTLM user file cannot hold them).
-user_account parse_user_account(std::string_view spec);
+user_account parse_user_account(std::string_view text);
 
 class gss_error : public std::runtime_error {
 public:
