@@ -1,6 +1,7 @@
 #include "simulator/machine_model.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -49,11 +50,29 @@ void reject_unknown_keys(const parse_context& ctx, const json& object, const std
     }
 }
 
+// Class and property names become XML element names and WQL identifiers.
+bool valid_name(std::string_view name) {
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front()))) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return c == '_' || std::isalnum(static_cast<unsigned char>(c));
+    });
+}
+
+// XML 1.0 cannot carry other control characters, not even escaped.
+bool xml_text(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    });
+}
+
 property_value scalar(const parse_context& ctx, const json& j, const std::string& path) {
     property_value v;
     if (j.is_null()) return v;
     if (j.is_string()) {
         v.kind = property_value::type::text;
+        if (!xml_text(j.get_ref<const std::string&>())) {
+            ctx.fail(path, "control characters cannot travel in XML");
+        }
         v.items.push_back(j.get<std::string>());
     } else if (j.is_boolean()) {
         v.kind = property_value::type::boolean;
@@ -155,7 +174,9 @@ model_class parse_class(const parse_context& ctx, const std::string& name, const
     cls.name = name;
     std::set<std::string, iless> names;
     auto add_name = [&](const std::string& property, const std::string& where) {
-        if (property.empty()) ctx.fail(where, "empty property name");
+        if (!valid_name(property)) {
+            ctx.fail(where, "a property name is a letter or _ followed by letters, digits, _");
+        }
         auto [it, inserted] = names.insert(property);
         if (!inserted && *it != property) {
             ctx.fail(where, "property \"" + property + "\" is also spelled \"" + *it + "\"");
@@ -192,12 +213,16 @@ model_class parse_class(const parse_context& ctx, const std::string& name, const
     return cls;
 }
 
+// root, then backslash-separated names: root\Microsoft\SqlServer.
 bool valid_namespace_name(std::string_view name) {
-    if (name.empty() || name.front() == '\\' || name.back() == '\\') return false;
-    if (name.find("\\\\") != std::string_view::npos || name.find('/') != std::string_view::npos) {
-        return false;
+    if (!iequals(name.substr(0, 4), "root") || (name.size() > 4 && name[4] != '\\')) return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find('\\', start), name.size());
+        if (!valid_name(name.substr(start, end - start))) return false;
+        start = end + 1;
     }
-    return iequals(name.substr(0, 4), "root") && (name.size() == 4 || name[4] == '\\');
+    return true;
 }
 
 std::string two_digits(int v) {
@@ -261,6 +286,9 @@ machine_model machine_model::parse(std::string_view json_text, std::string_view 
         ns.name = ns_item.key();
         for (const auto& cls_item : ns_item.value().items()) {
             const std::string cpath = path + "." + cls_item.key();
+            if (!valid_name(cls_item.key())) {
+                ctx.fail(cpath, "a class name is a letter or _ followed by letters, digits, _");
+            }
             if (iequals(cls_item.key(), "__NAMESPACE")) {
                 ctx.fail(cpath, "__NAMESPACE is derived from the declared namespaces");
             }
