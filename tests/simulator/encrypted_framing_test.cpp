@@ -80,3 +80,24 @@ TEST(encrypted_framing, recognises_the_content_type) {
 
 }  // namespace
 }  // namespace winrm_simulator
+
+namespace winrm_simulator {
+namespace {
+
+TEST(encrypted_framing, survives_every_truncation) {
+    const std::string data = "<s:Envelope/>";
+    const std::string body = build_encrypted_body(std::string(16, '\x01') + data, data.size());
+    // The CRLF after the closing boundary is optional; anything shorter is incomplete.
+    const std::size_t complete = body.size() - 2;
+    for (std::size_t n = 0; n < complete; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_THROW(parse_encrypted_body(type, std::string_view(body).substr(0, n)),
+                     framing_error);
+    }
+    EXPECT_EQ(
+        parse_encrypted_body(type, std::string_view(body).substr(0, complete)).original_length,
+        data.size());
+}
+
+}  // namespace
+}  // namespace winrm_simulator

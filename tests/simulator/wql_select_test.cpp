@@ -143,3 +143,20 @@ TEST(wql_select, like_follows_wql_wildcards_case_insensitively) {
 
 }  // namespace
 }  // namespace winrm_simulator
+
+namespace winrm_simulator {
+namespace {
+
+TEST(wql_select, every_prefix_parses_or_is_a_syntax_error) {
+    const std::string full = R"(SELECT Name, State FROM Win32_Service WHERE Name = 'a\'b\\c')";
+    for (std::size_t n = 0; n <= full.size(); ++n) {
+        try {
+            parse_wql_select(std::string_view(full).substr(0, n));
+        } catch (const wql_syntax_error&) {
+        }
+    }
+    EXPECT_EQ(std::get<std::string>(parse_wql_select(full).where->value), "a'b\\c");
+}
+
+}  // namespace
+}  // namespace winrm_simulator

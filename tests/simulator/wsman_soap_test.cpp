@@ -198,3 +198,29 @@ TEST(wsman_reply, wmi_faults_carry_the_hresult_where_clients_look) {
 
 }  // namespace
 }  // namespace winrm_simulator
+
+namespace winrm_simulator {
+namespace {
+
+// Every prefix of a valid request either parses or is refused with a fault; nothing else
+// escapes (a crash or another exception type would fail the test).
+TEST(wsman_request, survives_every_truncation) {
+    const std::string full = envelope(
+        wsman_action::enumerate, resource + "<ws:MaxEnvelopeSize>153600</ws:MaxEnvelopeSize>",
+        "<en:Enumerate><ws:OptimizeEnumeration/><ws:MaxElements>32000</ws:MaxElements>"
+        "<ws:Filter Dialect=\"http://schemas.microsoft.com/wbem/wsman/1/WQL\">"
+        "SELECT * FROM Win32_Service</ws:Filter></en:Enumerate>");
+    std::size_t parsed = 0;
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        try {
+            parse_wsman_request(std::string_view(full).substr(0, n));
+            ++parsed;
+        } catch (const wsman_fault_error&) {
+        }
+    }
+    EXPECT_EQ(parsed, 0u);  // no proper prefix is a complete envelope
+    EXPECT_NO_THROW(parse_wsman_request(full));
+}
+
+}  // namespace
+}  // namespace winrm_simulator
