@@ -92,10 +92,11 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+        const std::string address = options.address;
         winrm_simulator::simulator server(winrm_simulator::machine_model::load_file(model_path),
                                           std::move(options));
         server.start();
-        std::cout << "listening on 127.0.0.1:" << server.port() << std::endl;
+        std::cout << "listening on " << address << ":" << server.port() << std::endl;
         int received = 0;
         sigwait(&signals, &received);
         server.stop();

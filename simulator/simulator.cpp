@@ -619,7 +619,7 @@ void simulator::start() { impl_->start(); }
 void simulator::stop() { impl_->stop(); }
 std::uint16_t simulator::port() const { return impl_->port_; }
 std::string simulator::endpoint() const {
-    return "http://127.0.0.1:" + std::to_string(port()) + "/wsman";
+    return "http://" + impl_->options_.address + ":" + std::to_string(port()) + "/wsman";
 }
 void simulator::set_fault(const fault_plan& plan) { impl_->set_fault(plan); }
 void simulator::drop_connections() { impl_->drop_connections(); }

@@ -74,7 +74,7 @@ public:
     // Closes the listener and every connection and joins the I/O thread. Idempotent.
     void stop();
     std::uint16_t port() const;
-    std::string endpoint() const;  // http://127.0.0.1:<port>/wsman
+    std::string endpoint() const;  // http://<address>:<port>/wsman
 
     void set_fault(const fault_plan& plan);
     // Closes every open client connection now (the listener stays).
