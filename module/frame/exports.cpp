@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "frame/module_access.hpp"
 #include "frame/module_instance.hpp"
 #include "frame/vexa_module_wmi.hpp"
 
@@ -30,6 +31,8 @@ int forward(Operation&& operation) {
 }
 
 }  // namespace
+
+libvexahelper::module::module_instance_adapter* wmi::frame::current_module() { return the_module; }
 
 extern "C" {
 
