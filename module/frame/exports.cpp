@@ -89,7 +89,8 @@ WMI_EXPORT int WMI_CALL CreateSensorInstance(int sensor_id, const void* data, un
 }
 
 WMI_EXPORT int WMI_CALL DestroySensorInstance(int sensor_id) {
-    return forward([&](module_instance_adapter& m) { return m.destroy_sensor_instance(sensor_id); });
+    return forward(
+        [&](module_instance_adapter& m) { return m.destroy_sensor_instance(sensor_id); });
 }
 
 WMI_EXPORT int WMI_CALL ExecuteSensorScan(int sensor_id) {

@@ -31,8 +31,8 @@ public:
           id_(id),
           settings_(std::move(settings)),
           log_(container_->create<logging::sensor_log>(id_)) {
-        log_debug(std::string("Initialize: ") + Settings::kind_name + " version is: " +
-                  wmi::module_version);
+        log_debug(std::string("Initialize: ") + Settings::kind_name +
+                  " version is: " + wmi::module_version);
     }
 
     int get_id() const override { return id_; }

@@ -29,8 +29,8 @@ condition_action parse_condition(const std::string& text, const char* type_name)
 }  // namespace
 
 logging parse_logging(const std::string& text) {
-    return parse_selection<logging>(text, "logging",
-                                    {{"disabled", logging::disabled}, {"enabled", logging::enabled}});
+    return parse_selection<logging>(
+        text, "logging", {{"disabled", logging::disabled}, {"enabled", logging::enabled}});
 }
 
 ipversion parse_ipversion(const std::string& text) {
@@ -42,9 +42,8 @@ ipversion parse_ipversion(const std::string& text) {
 }
 
 mode parse_mode(const std::string& text) {
-    return parse_selection<mode>(text, "mode",
-                                 {{"negotiate", mode::negotiate},
-                                  {"kerberos_only", mode::kerberos_only}});
+    return parse_selection<mode>(
+        text, "mode", {{"negotiate", mode::negotiate}, {"kerberos_only", mode::kerberos_only}});
 }
 
 protocol parse_protocol(const std::string& text) {
@@ -59,9 +58,10 @@ extended_monitoring parse_extended_monitoring(const std::string& text) {
 }
 
 advanced_status_options parse_advanced_status_options(const std::string& text) {
-    return parse_selection<advanced_status_options>(text, "advanced_status_options",
-                                                    {{"standard", advanced_status_options::standard},
-                                                     {"custom", advanced_status_options::custom}});
+    return parse_selection<advanced_status_options>(
+        text, "advanced_status_options",
+        {{"standard", advanced_status_options::standard},
+         {"custom", advanced_status_options::custom}});
 }
 
 condition_action parse_door_open(const std::string& t) { return parse_condition(t, "door_open"); }

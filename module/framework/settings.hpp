@@ -82,8 +82,8 @@ struct service_group {
     static constexpr auto fields() {
         using g = service_group;
         return std::array<field<g>, 1>{{
-            {"extended_monitoring", &read_selection<&g::extended_monitoring,
-                                                    &parse_extended_monitoring>},
+            {"extended_monitoring",
+             &read_selection<&g::extended_monitoring, &parse_extended_monitoring>},
         }};
     }
 };

@@ -90,10 +90,10 @@ void read_text(detail::owner_t<Member>& group, const libvexahelper::sensor_data_
 template <auto Member, presence P = presence::required>
 void read_secret(detail::owner_t<Member>& group, const libvexahelper::sensor_data_wrapper& data,
                  const std::string& key) {
-    const std::string text = P == presence::required ? data.get_value(key)
-                                                     : data.get_secure_value(key);
-    group.*Member =
-        libvexahelper::kind_securestring::parse_and_validate(text, libvexahelper::validation_rules(key));
+    const std::string text =
+        P == presence::required ? data.get_value(key) : data.get_secure_value(key);
+    group.*Member = libvexahelper::kind_securestring::parse_and_validate(
+        text, libvexahelper::validation_rules(key));
 }
 
 // long long members need a value (missing_integer otherwise); std::optional<long long> members
@@ -148,7 +148,7 @@ void parse_record(record<Groups...>& r, const libvexahelper::sensor_data_wrapper
 
 // Found by argument-dependent lookup from the dispatcher's factories.
 template <typename Record>
-    requires requires { typename Record::groups_type; }
+requires requires { typename Record::groups_type; }
 Record parse_settings(const libvexahelper::sensor_data_wrapper& data, std::type_identity<Record>) {
     Record r{};
     parse_record(static_cast<typename Record::groups_type&>(r), data);

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <typeindex>
 #include <type_traits>
+#include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
 #include <utility>
@@ -70,8 +70,7 @@ public:
     // Throws instance_not_available.
     template <typename T>
     std::shared_ptr<T> get_instance() const {
-        return std::static_pointer_cast<T>(
-            find_instance(typeid(T), std::nullopt));
+        return std::static_pointer_cast<T>(find_instance(typeid(T), std::nullopt));
     }
     template <typename T>
     std::shared_ptr<T> get_instance(const std::string& key) const {

@@ -74,8 +74,8 @@ const std::string exit_line = "#################### Exit sensor scan  ##########
 TEST_F(bases_test, construction_logs_two_lines_and_announces_channels) {
     auto s = sensor("ok", {{1, "known to host"}});
     EXPECT_EQ(initializing.size(), 54u);
-    EXPECT_EQ(sensor_log(), (std::vector<std::string>{initializing,
-                                                      "Test Probe v1 version is: 1.21.0.22799"}));
+    EXPECT_EQ(sensor_log(),
+              (std::vector<std::string>{initializing, "Test Probe v1 version is: 1.21.0.22799"}));
     // Channel 1 is known to the host: registered locally, never announced.
     const auto announced = recorder_->of_type("dynamic_channel");
     ASSERT_EQ(announced.size(), 1u);
@@ -164,8 +164,9 @@ TEST_F(bases_test, persistent_data_is_sent_only_when_it_changes) {
     s->scan();  // "2"
     const auto sent = recorder_->of_type("persistent_data");
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0], (json{{"type", "persistent_data"}, {"sensor_id", 4}, {"key", "scans"},
-                             {"value", "2"}}));
+    EXPECT_EQ(
+        sent[0],
+        (json{{"type", "persistent_data"}, {"sensor_id", 4}, {"key", "scans"}, {"value", "2"}}));
     EXPECT_EQ(s->persistent().at("scans"), "2");
 }
 

@@ -23,7 +23,8 @@ void host(std::uint64_t, void* data, unsigned int size) {
 }
 
 const std::string cred = "shared_windows_credentials_section.shared_windows_credentials_group.";
-const std::string compat = "shared_windows_compatibility_section.shared_windows_compatibility_group.";
+const std::string compat =
+    "shared_windows_compatibility_section.shared_windows_compatibility_group.";
 
 json good_settings(const std::string& host_mode = "ok") {
     return {{"host", host_mode},
@@ -90,10 +91,12 @@ TEST_F(exports_with_test_kind, each_bad_value_is_a_documented_error_reaching_the
         std::string text;
     };
     const std::vector<row> rows{
-        {compat + "port", "65536", "Setting value 65536 is bigger than the allowed value of 65535."},
+        {compat + "port", "65536",
+         "Setting value 65536 is bigger than the allowed value of 65535."},
         {compat + "protocol", "HTTPS",
          "Value \"HTTPS\" could not be parsed into selection type \"protocol\"."},
-        {"ipversion", "ipv4", "Value \"ipv4\" could not be parsed into selection type \"ipversion\"."},
+        {"ipversion", "ipv4",
+         "Value \"ipv4\" could not be parsed into selection type \"ipversion\"."},
         {"service_section.service_group.extended_monitoring", "on",
          "Value \"on\" could not be parsed into selection type \"extended_monitoring\"."},
         {cred + "username", std::nullopt,

@@ -19,24 +19,33 @@ namespace s = wmi::settings;
 namespace ex = libvexahelper::utils::exceptions;
 
 const std::string cred = "shared_windows_credentials_section.shared_windows_credentials_group.";
-const std::string compat = "shared_windows_compatibility_section.shared_windows_compatibility_group.";
+const std::string compat =
+    "shared_windows_compatibility_section.shared_windows_compatibility_group.";
 const std::string pq = "print_queue_section.print_queue_group.";
 
 // Every key any record reads, with a valid value.
 json full_settings() {
-    json j = {{"host", "win-01"}, {"logging", "disabled"}, {"timeout", "30"},
-              {"zarvelcloudapikey", "key"}, {"ipversion", "IPv4"}, {"interval", "120"},
-              {cred + "domain", "CORP"}, {cred + "username", "monitor"},
-              {cred + "password", "hunter2"}, {cred + "mode", "negotiate"},
-              {compat + "port", "5985"}, {compat + "protocol", "http"},
+    json j = {{"host", "win-01"},
+              {"logging", "disabled"},
+              {"timeout", "30"},
+              {"zarvelcloudapikey", "key"},
+              {"ipversion", "IPv4"},
+              {"interval", "120"},
+              {cred + "domain", "CORP"},
+              {cred + "username", "monitor"},
+              {cred + "password", "hunter2"},
+              {cred + "mode", "negotiate"},
+              {compat + "port", "5985"},
+              {compat + "protocol", "http"},
               {"service_section.service_group.extended_monitoring", "enabled"},
-              {pq + "advanced_status_options", "custom"}, {pq + "min_print_job_age", "300"},
+              {pq + "advanced_status_options", "custom"},
+              {pq + "min_print_job_age", "300"},
               {"microsoft_sql_server_section.microsoft_sql_server_group.performance_counters",
                "general_statistics"}};
-    for (const char* c : {"door_open", "manual_feed_required", "needs_user_intervention",
-                          "offline", "out_of_memory", "out_of_paper", "paper_jammed",
-                          "paper_problem", "paused", "printer_error", "printer_not_available",
-                          "toner_low", "toner_out"}) {
+    for (const char* c :
+         {"door_open", "manual_feed_required", "needs_user_intervention", "offline",
+          "out_of_memory", "out_of_paper", "paper_jammed", "paper_problem", "paused",
+          "printer_error", "printer_not_available", "toner_low", "toner_out"}) {
         j[pq + c] = "warning";
     }
     const std::map<std::string, std::vector<std::string>> meta_groups{
@@ -78,8 +87,8 @@ std::vector<std::string> prefixed(const std::string& prefix, std::vector<std::st
 }
 
 std::vector<std::string> target_keys() {
-    std::vector<std::string> keys{"host", "logging", "timeout", "zarvelcloudapikey", "ipversion",
-                                  "interval"};
+    std::vector<std::string> keys{"host",      "logging", "timeout", "zarvelcloudapikey",
+                                  "ipversion", "interval"};
     for (const auto& k : prefixed(cred, {"domain", "username", "password", "mode"})) {
         keys.push_back(k);
     }
@@ -98,12 +107,11 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 
 TEST(settings_records, every_kind_reads_its_keys_in_the_documented_order) {
     const auto base = target_keys();
-    const auto print_queue = prefixed(pq, {"advanced_status_options", "door_open",
-                                           "manual_feed_required", "needs_user_intervention",
-                                           "offline", "out_of_memory", "out_of_paper",
-                                           "paper_jammed", "paper_problem", "paused",
-                                           "printer_error", "printer_not_available",
-                                           "toner_low", "toner_out", "min_print_job_age"});
+    const auto print_queue =
+        prefixed(pq, {"advanced_status_options", "door_open", "manual_feed_required",
+                      "needs_user_intervention", "offline", "out_of_memory", "out_of_paper",
+                      "paper_jammed", "paper_problem", "paused", "printer_error",
+                      "printer_not_available", "toner_low", "toner_out", "min_print_job_age"});
     const std::vector<std::pair<std::string, std::vector<std::string>>> expected{
         {"cpu_load_sensor", base},
         {"memory_sensor", base},
@@ -125,7 +133,8 @@ TEST(settings_records, every_kind_reads_its_keys_in_the_documented_order) {
         {"volume_sensor",
          base + meta_keys("volume_metascan", {"device_id", "name", "label", "drive_type",
                                               "file_system", "drive_letter"})},
-        {"windows_security_sensor", base + meta_keys("windows_security_metascan", {"name", "type"})},
+        {"windows_security_sensor",
+         base + meta_keys("windows_security_metascan", {"name", "type"})},
     };
     const std::map<std::string, std::function<std::vector<std::string>()>> readers{
         {"cpu_load_sensor", keys_read<s::cpu_load_sensor>},
