@@ -16,8 +16,8 @@ service_container_error::service_container_error(const libi18n::i18n_msg& msg)
 
 setting_selection_parse_error::setting_selection_parse_error(const std::string& value,
                                                              const std::string& selection_type)
-    : _i18n_exception(cat::libvexahelper_error_setting_selection_parse_error(value, selection_type)) {
-}
+    : _i18n_exception(
+          cat::libvexahelper_error_setting_selection_parse_error(value, selection_type)) {}
 
 channel_map_not_initialized::channel_map_not_initialized()
     : _i18n_exception(cat::libvexahelper_error_channel_map_not_initialized()) {}
@@ -38,8 +38,7 @@ factory_not_available::factory_not_available(const std::string& type_name)
 instance_not_available::instance_not_available(const std::string& type_name)
     : _i18n_exception(cat::libvexahelper_error_instance_not_available(type_name)) {}
 
-instance_not_available::instance_not_available(const std::string& type_name,
-                                               const std::string& key)
+instance_not_available::instance_not_available(const std::string& type_name, const std::string& key)
     : _i18n_exception(cat::libvexahelper_error_instance_not_available_key(type_name, key)) {}
 
 invalid_lookup_value::invalid_lookup_value(const std::string& value,

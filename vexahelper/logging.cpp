@@ -50,8 +50,7 @@ std::string utc_timestamp() {
     std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d.%06lld",
                   static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
                   static_cast<unsigned>(ymd.day()), static_cast<int>(hms.hours().count()),
-                  static_cast<int>(hms.minutes().count()),
-                  static_cast<int>(hms.seconds().count()),
+                  static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count()),
                   static_cast<long long>(hms.subseconds().count()));
     return buffer;
 }

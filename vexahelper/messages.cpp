@@ -52,7 +52,9 @@ sensor_scan_result::sensor_scan_result(int sensor_id, const libi18n::i18n_except
       response_code_(scan_response_codes::error) {}
 
 sensor_scan_result::sensor_scan_result(int sensor_id, const std::exception& error)
-    : sensor_id_(sensor_id), message_(untranslated(error)), response_code_(scan_response_codes::error) {}
+    : sensor_id_(sensor_id),
+      message_(untranslated(error)),
+      response_code_(scan_response_codes::error) {}
 
 void sensor_scan_result::put(int channel_id, channel_value value) {
     if (channels_ && !channels_->is_defined(channel_id)) {
@@ -129,8 +131,7 @@ meta_scan_result::meta_scan_result(int sensor_id, unsigned int request,
       message_(error.get_i18n_msg()),
       response_code_(scan_response_codes::metascan_error) {}
 
-meta_scan_result::meta_scan_result(int sensor_id, unsigned int request,
-                                   const std::exception& error)
+meta_scan_result::meta_scan_result(int sensor_id, unsigned int request, const std::exception& error)
     : sensor_id_(sensor_id),
       request_(request),
       message_(untranslated(error)),
@@ -153,12 +154,12 @@ std::vector<char> meta_scan_result::serialize() const {
     for (const auto& e : entries_) {
         // Sorted by setting name, so equal results serialise to equal bytes.
         json values = json::object();
-        for (const auto& [name, value] : std::map<std::string, std::string>(e.values.begin(),
-                                                                             e.values.end())) {
+        for (const auto& [name, value] :
+             std::map<std::string, std::string>(e.values.begin(), e.values.end())) {
             values[name] = value;
         }
-        entries.push_back(json{{"display_name", text_json(e.display_name)},
-                               {"values", std::move(values)}});
+        entries.push_back(
+            json{{"display_name", text_json(e.display_name)}, {"values", std::move(values)}});
     }
     return to_bytes(json{{"type", "meta_scan_result"},
                          {"sensor_id", sensor_id_},
@@ -216,19 +217,16 @@ std::vector<char> dynamic_channel::serialize() const {
                  {"lookup_name", o.lookup_name},
                  {"notify_changed", o.notify_changed},
                  {"factor", number_json(o.factor)}};
-    return to_bytes(json{{"type", "dynamic_channel"},
-                         {"sensor_id", sensor_id_},
-                         {"channel", std::move(channel)}});
+    return to_bytes(json{
+        {"type", "dynamic_channel"}, {"sensor_id", sensor_id_}, {"channel", std::move(channel)}});
 }
 
 persistent_data::persistent_data(int sensor_id, std::string key, std::string value)
     : sensor_id_(sensor_id), key_(std::move(key)), value_(std::move(value)) {}
 
 std::vector<char> persistent_data::serialize() const {
-    return to_bytes(json{{"type", "persistent_data"},
-                         {"sensor_id", sensor_id_},
-                         {"key", key_},
-                         {"value", value_}});
+    return to_bytes(json{
+        {"type", "persistent_data"}, {"sensor_id", sensor_id_}, {"key", key_}, {"value", value_}});
 }
 
 metascan_progress::metascan_progress(int sensor_id, unsigned int request, int progress,

@@ -7,9 +7,7 @@ namespace libvexahelper {
 persistent_data_storage::persistent_data_storage(std::map<std::string, std::string> values)
     : values_(std::move(values)) {}
 
-bool persistent_data_storage::exists(const std::string& key) const {
-    return values_.contains(key);
-}
+bool persistent_data_storage::exists(const std::string& key) const { return values_.contains(key); }
 
 const std::string& persistent_data_storage::at(const std::string& key) const {
     return values_.at(key);

@@ -122,9 +122,9 @@ sensor_create_response_code sensor_dispatcher::create_sensor_instance(
     slot->sensor.reset();
     stock_.release(sensor_id, slot);
     slot_lock.unlock();
-    return fail(stage == creation_stage::parsing_settings ? code::invalid_settings
-                                                          : code::creation_failed,
-                *failure);
+    return fail(
+        stage == creation_stage::parsing_settings ? code::invalid_settings : code::creation_failed,
+        *failure);
 }
 
 sensor_destroy_response_code sensor_dispatcher::destroy_sensor_instance(int sensor_id) {
@@ -203,9 +203,9 @@ check_response_code sensor_dispatcher::execute_check(int sensor_id,
     } catch (const std::exception& e) {
         failure = libi18n::i18n_msg{"", e.what()};
     }
-    return fail(stage == creation_stage::parsing_settings ? code::invalid_settings
-                                                          : code::check_failed,
-                *failure);
+    return fail(
+        stage == creation_stage::parsing_settings ? code::invalid_settings : code::check_failed,
+        *failure);
 }
 
 std::vector<std::string> sensor_dispatcher::sensor_kinds() const {

@@ -35,17 +35,19 @@ std::size_t service_container::instance_key_hash::operator()(const instance_key&
                 (h << 6) + (h >> 2));
 }
 
-void service_container::add_factory(std::type_index type, const std::string& name,
+void service_container::add_factory(std::type_index type, const std::type_info& named,
                                     std::shared_ptr<void> f) {
     std::lock_guard lock(mutex_);
-    if (!factories_.emplace(type, std::move(f)).second) throw ex::already_contains_factory(name);
+    if (!factories_.emplace(type, std::move(f)).second) {
+        throw ex::already_contains_factory(type_name_of(named));
+    }
 }
 
 std::shared_ptr<void> service_container::find_factory(std::type_index type,
-                                                      const std::string& name) const {
+                                                      const std::type_info& named) const {
     std::lock_guard lock(mutex_);
     const auto it = factories_.find(type);
-    if (it == factories_.end()) throw ex::factory_not_available(name);
+    if (it == factories_.end()) throw ex::factory_not_available(type_name_of(named));
     return it->second;
 }
 
@@ -54,24 +56,23 @@ bool service_container::contains_factory(std::type_index type) const {
     return factories_.contains(type);
 }
 
-void service_container::add_instance(std::type_index type, const std::string& name,
+void service_container::add_instance(const std::type_info& type,
                                      const std::optional<std::string>& key,
                                      std::shared_ptr<void> instance) {
     std::lock_guard lock(mutex_);
     if (!instances_.emplace(instance_key{type, key}, std::move(instance)).second) {
-        if (key) throw ex::already_contains_instance(name, *key);
-        throw ex::already_contains_instance(name);
+        if (key) throw ex::already_contains_instance(type_name_of(type), *key);
+        throw ex::already_contains_instance(type_name_of(type));
     }
 }
 
-std::shared_ptr<void> service_container::find_instance(std::type_index type,
-                                                       const std::string& name,
-                                                       const std::optional<std::string>& key) const {
+std::shared_ptr<void> service_container::find_instance(
+    const std::type_info& type, const std::optional<std::string>& key) const {
     std::lock_guard lock(mutex_);
     const auto it = instances_.find(instance_key{type, key});
     if (it == instances_.end()) {
-        if (key) throw ex::instance_not_available(name, *key);
-        throw ex::instance_not_available(name);
+        if (key) throw ex::instance_not_available(type_name_of(type), *key);
+        throw ex::instance_not_available(type_name_of(type));
     }
     return it->second;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "frame/module_access.hpp"
 #include "frame/module_instance.hpp"
 #include "frame/vexa_module_wmi.hpp"
 
@@ -30,6 +31,8 @@ int forward(Operation&& operation) {
 }
 
 }  // namespace
+
+libvexahelper::module::module_instance_adapter* wmi::frame::current_module() { return the_module; }
 
 extern "C" {
 
@@ -86,7 +89,8 @@ WMI_EXPORT int WMI_CALL CreateSensorInstance(int sensor_id, const void* data, un
 }
 
 WMI_EXPORT int WMI_CALL DestroySensorInstance(int sensor_id) {
-    return forward([&](module_instance_adapter& m) { return m.destroy_sensor_instance(sensor_id); });
+    return forward(
+        [&](module_instance_adapter& m) { return m.destroy_sensor_instance(sensor_id); });
 }
 
 WMI_EXPORT int WMI_CALL ExecuteSensorScan(int sensor_id) {

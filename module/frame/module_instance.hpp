@@ -45,8 +45,7 @@ public:
     int create_sensor_instance(int sensor_id, const void* data, unsigned int size);
     int destroy_sensor_instance(int sensor_id);
     int execute_sensor_scan(int sensor_id);
-    int execute_meta_scan(int sensor_id, unsigned int request, const void* data,
-                          unsigned int size);
+    int execute_meta_scan(int sensor_id, unsigned int request, const void* data, unsigned int size);
     int execute_check(int sensor_id, const void* data, unsigned int size);
     void get_module_information(bool include_text);
     std::vector<char> get_module_information_as_bytes(bool include_text);

@@ -32,7 +32,7 @@ settings parse_settings(const libvexahelper::sensor_data_wrapper& data,
     settings s;
     s.mode = libvexahelper::kind_string::parse_and_validate(data.get_value("mode"), {"mode"});
     s.port = libvexahelper::kind_integer::parse_and_validate(data.get_value("port"),
-                                                              {"port", 1, 65535, std::nullopt})
+                                                             {"port", 1, 65535, std::nullopt})
                  .value();
     return s;
 }
@@ -58,11 +58,13 @@ class test_sensor : public libvexahelper::sensors::sensor_interface {
 public:
     using settings_type = settings;
 
-    test_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-                settings s, std::map<int, std::string> channels,
-                std::map<std::string, std::string> persistent)
-        : container_(std::move(container)), id_(id), settings_(std::move(s)),
-          channels_(std::move(channels)), persistent_(std::move(persistent)) {
+    test_sensor(std::shared_ptr<libvexahelper::service_container> container, int id, settings s,
+                std::map<int, std::string> channels, std::map<std::string, std::string> persistent)
+        : container_(std::move(container)),
+          id_(id),
+          settings_(std::move(s)),
+          channels_(std::move(channels)),
+          persistent_(std::move(persistent)) {
         if (settings_.mode == "fail_build") throw std::runtime_error("cannot build");
         ++the_tracker->live;
     }
@@ -110,8 +112,8 @@ private:
 class test_metascan : public libvexahelper::metascans::metascan_interface {
 public:
     using settings_type = settings;
-    test_metascan(std::shared_ptr<libvexahelper::service_container> container,
-                  unsigned int request, int id, settings s)
+    test_metascan(std::shared_ptr<libvexahelper::service_container> container, unsigned int request,
+                  int id, settings s)
         : container_(std::move(container)), request_(request), id_(id), settings_(std::move(s)) {
         ++the_tracker->live;
     }
@@ -237,8 +239,7 @@ TEST_F(dispatcher_test, create_failures_answer_with_a_code_and_a_reason) {
         {"port above limit", 1, doc("test_sensor", "ok", "65536"),
          sensor_create_response_code::invalid_settings,
          "#:libvexahelper.error.setting_invalid_bigger_max[65536,65535]"},
-        {"required key missing", 1,
-         settings_document("test_sensor", {{"port", "1"}}),
+        {"required key missing", 1, settings_document("test_sensor", {{"port", "1"}}),
          sensor_create_response_code::invalid_settings,
          "#:libvexahelper.error.setting_not_available[mode]"},
         {"required integer empty", 1, doc("test_sensor", "ok", ""),
@@ -282,9 +283,9 @@ TEST_F(dispatcher_test, meta_scans_are_built_per_call_and_failures_get_a_result)
               meta_scan_response_code::malformed_settings_document);
     EXPECT_EQ(dispatcher_->execute_meta_scan(4, 4, test_support::wrap(doc("test_sensor"))),
               meta_scan_response_code::unknown_kind);
-    EXPECT_EQ(dispatcher_->execute_meta_scan(
-                  4, 5, test_support::wrap(doc("test_metascan", "ok", "0"))),
-              meta_scan_response_code::invalid_settings);
+    EXPECT_EQ(
+        dispatcher_->execute_meta_scan(4, 5, test_support::wrap(doc("test_metascan", "ok", "0"))),
+        meta_scan_response_code::invalid_settings);
     const auto results = recorder_->of_type("meta_scan_result");
     ASSERT_EQ(results.size(), 5u);
     // Each run saw only itself alive: nothing of the first survives into the second.

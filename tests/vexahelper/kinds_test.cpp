@@ -25,8 +25,8 @@ TEST(kind_integer, accepts_values_within_limits) {
 }
 
 TEST(kind_integer, no_value_for_empty_or_unparsable_text) {
-    for (const char* text : {"", " 5", "5 ", "5x", "0x10", "1.5", "+-1", "9223372036854775808",
-                             "abc"}) {
+    for (const char* text :
+         {"", " 5", "5 ", "5x", "0x10", "1.5", "+-1", "9223372036854775808", "abc"}) {
         EXPECT_EQ(kind_integer::parse_and_validate(text, port_rules), std::nullopt) << text;
     }
 }
@@ -81,8 +81,9 @@ TEST(lookup_value, accepts_its_range_and_names_the_valid_values_otherwise) {
         operating_state bad(8);
         FAIL();
     } catch (const ex::invalid_lookup_value& e) {
-        EXPECT_EQ(e.get_i18n_msg().key,
-                  "#:libvexahelper.error.invalid_lookup_value[8,0\\, 1\\, 2\\, 3\\, 4\\, 5\\, 6\\, 7]");
+        EXPECT_EQ(
+            e.get_i18n_msg().key,
+            "#:libvexahelper.error.invalid_lookup_value[8,0\\, 1\\, 2\\, 3\\, 4\\, 5\\, 6\\, 7]");
         EXPECT_STREQ(e.what(),
                      "The following lookup value is invalid: 8. Valid lookup values are: 0, 1, 2, "
                      "3, 4, 5, 6, 7");

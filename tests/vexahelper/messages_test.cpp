@@ -63,8 +63,8 @@ TEST(messages, sensor_scan_result_rejects_channels_nobody_defined) {
 }
 
 TEST(messages, error_results_carry_the_exception_message) {
-    const libi18n::i18n_exception translated({"#:error.service_not_found[Spooler]",
-                                              "Could not find Windows service 'Spooler'."});
+    const libi18n::i18n_exception translated(
+        {"#:error.service_not_found[Spooler]", "Could not find Windows service 'Spooler'."});
     const json a = parsed(sensor_scan_result(5, translated).set_error_code(0));
     EXPECT_EQ(a.at("response_code"), 3);
     EXPECT_EQ(a.at("message").at("key"), "#:error.service_not_found[Spooler]");
@@ -84,8 +84,9 @@ TEST(messages, error_results_carry_the_exception_message) {
 
 TEST(messages, meta_scan_result_entries) {
     meta_scan_result result(3, 77);
-    result.add_entry({"#:metascan.service_sensor_instance_name[Spooler]", "WMI Service v2: Spooler"},
-                     {{"name", "Spooler"}, {"displayname", "Print Spooler"}});
+    result.add_entry(
+        {"#:metascan.service_sensor_instance_name[Spooler]", "WMI Service v2: Spooler"},
+        {{"name", "Spooler"}, {"displayname", "Print Spooler"}});
     const json j = parsed(result);
     EXPECT_EQ(j.at("response_code"), 0);
     EXPECT_TRUE(j.at("message").is_null());
@@ -110,12 +111,30 @@ TEST(messages, dynamic_channel_lists_every_field_in_order_with_defaults) {
     // nlohmann::json sorts keys, so the order is checked on the raw text.
     const auto bytes = dynamic_channel(8, options).serialize();
     const std::string text(bytes.begin(), bytes.end());
-    const char* order[] = {"channel_id", "key", "display_name", "value_type", "unit",
-                           "custom_unit", "reserved_1", "reserved_2", "size_unit", "is_hidden",
-                           "show_chart", "show_table", "reserved_3", "reserved_4",
-                           "limits_enabled", "lower_warning_limit", "upper_warning_limit",
-                           "lower_error_limit", "upper_error_limit", "warning_limit_message",
-                           "error_limit_message", "lookup_name", "notify_changed", "factor"};
+    const char* order[] = {"channel_id",
+                           "key",
+                           "display_name",
+                           "value_type",
+                           "unit",
+                           "custom_unit",
+                           "reserved_1",
+                           "reserved_2",
+                           "size_unit",
+                           "is_hidden",
+                           "show_chart",
+                           "show_table",
+                           "reserved_3",
+                           "reserved_4",
+                           "limits_enabled",
+                           "lower_warning_limit",
+                           "upper_warning_limit",
+                           "lower_error_limit",
+                           "upper_error_limit",
+                           "warning_limit_message",
+                           "error_limit_message",
+                           "lookup_name",
+                           "notify_changed",
+                           "factor"};
     std::size_t last = 0;
     for (const char* field : order) {
         const auto at = text.find(std::string("\"") + field + "\":");
@@ -136,16 +155,25 @@ TEST(messages, dynamic_channel_lists_every_field_in_order_with_defaults) {
 
 TEST(messages, small_notifications) {
     const json p = parsed(persistent_data(2, "last_sample", "123;456"));
-    EXPECT_EQ(p, (json{{"type", "persistent_data"}, {"sensor_id", 2}, {"key", "last_sample"},
+    EXPECT_EQ(p, (json{{"type", "persistent_data"},
+                       {"sensor_id", 2},
+                       {"key", "last_sample"},
                        {"value", "123;456"}}));
     const json g = parsed(metascan_progress(2, 5, 50, "Querying volumes"));
-    EXPECT_EQ(g, (json{{"type", "metascan_progress"}, {"sensor_id", 2}, {"request", 5},
-                       {"progress", 50}, {"text", "Querying volumes"}}));
+    EXPECT_EQ(g, (json{{"type", "metascan_progress"},
+                       {"sensor_id", 2},
+                       {"request", 5},
+                       {"progress", 50},
+                       {"text", "Querying volumes"}}));
     const json c = parsed(check_result(6).set_success(true));
-    EXPECT_EQ(c, (json{{"type", "check_result"}, {"sensor_id", 6}, {"success", true},
-                       {"message", nullptr}}));
+    EXPECT_EQ(
+        c,
+        (json{
+            {"type", "check_result"}, {"sensor_id", 6}, {"success", true}, {"message", nullptr}}));
     const json e = parsed(sensor_create_error(6, 4, {"k", "t"}));
-    EXPECT_EQ(e, (json{{"type", "sensor_create_error"}, {"sensor_id", 6}, {"response_code", 4},
+    EXPECT_EQ(e, (json{{"type", "sensor_create_error"},
+                       {"sensor_id", 6},
+                       {"response_code", 4},
                        {"message", {{"key", "k"}, {"text", "t"}}}}));
 }
 
@@ -154,13 +182,14 @@ TEST(messages, hostile_values_still_serialise) {
     const json p = parsed(persistent_data(1, "k", std::string("bad\xff\xfe", 5)));
     EXPECT_EQ(p.at("value").get<std::string>().substr(0, 3), "bad");
     auto channels = std::make_shared<channel_map>(std::map<int, std::string>{{0, "x"}});
-    const json r = parsed(sensor_scan_result(1, channels)
-                              .set_value(0, std::numeric_limits<double>::quiet_NaN()));
+    const json r = parsed(
+        sensor_scan_result(1, channels).set_value(0, std::numeric_limits<double>::quiet_NaN()));
     EXPECT_TRUE(r.at("channels").at(0).at("value").is_null());
 }
 
 TEST(messages, module_information_leaves_out_text_on_request) {
-    const std::string doc = R"({"MetaData":{"Name":"wmi"},"Sensors":{},"Revision":15,"Text":{"English":{}}})";
+    const std::string doc =
+        R"({"MetaData":{"Name":"wmi"},"Sensors":{},"Revision":15,"Text":{"English":{}}})";
     const json with = parsed(module_information_message(doc, true));
     EXPECT_EQ(with.at("type"), "module_information");
     EXPECT_EQ(with.at("include_text"), true);

@@ -22,8 +22,8 @@ enum class scan_response_codes : int {
     ok = 0,
     warning = 1,
     down = 2,
-    error = 3,         // a sensor scan failed; the result carries the error message
-    no_data = 4,       // the scan produced no values yet (reserved for sensors)
+    error = 3,    // a sensor scan failed; the result carries the error message
+    no_data = 4,  // the scan produced no values yet (reserved for sensors)
     metascan_error = 5,
 };
 

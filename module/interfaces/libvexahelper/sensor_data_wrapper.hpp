@@ -27,7 +27,7 @@ public:
     virtual std::string get_value(const std::string& key) const;
     // Lookup for secrets: an absent key reads as empty, so an unset API key is no error.
     virtual std::string get_secure_value(const std::string& key) const;
-    bool has_value(const std::string& key) const;
+    virtual bool has_value(const std::string& key) const;
 
     std::map<int, std::string> get_channels() const { return channels_; }
     std::map<std::string, std::string> get_persistent_data() const { return persistent_data_; }

@@ -62,10 +62,10 @@ enum class creation_stage { parsing_settings, building };
 class VEXAHELPER_API sensor_dispatcher {
 public:
     using container_ptr = std::shared_ptr<service_container>;
-    using sensor_factory = std::function<void(sensor_stock&, int, const sensor_data_wrapper&,
-                                              creation_stage&)>;
-    using meta_factory = std::function<void(int, unsigned int, const sensor_data_wrapper&,
-                                            creation_stage&)>;
+    using sensor_factory =
+        std::function<void(sensor_stock&, int, const sensor_data_wrapper&, creation_stage&)>;
+    using meta_factory =
+        std::function<void(int, unsigned int, const sensor_data_wrapper&, creation_stage&)>;
     using check_factory = std::function<std::unique_ptr<checks::check_interface>(
         int, const sensor_data_wrapper&, creation_stage&)>;
 
@@ -77,45 +77,47 @@ public:
 
     template <typename T>
     void register_sensor_as(const std::string& name) {
-        add_sensor_factory(name, [container = container_](sensor_stock& stock, int id,
-                                                          const sensor_data_wrapper& data,
-                                                          creation_stage& stage) {
-            using settings_type = typename T::settings_type;
-            stage = creation_stage::parsing_settings;
-            settings_type settings = parse_settings(data, std::type_identity<settings_type>{});
-            stage = creation_stage::building;
-            auto sensor = std::make_shared<T>(container, id, std::move(settings),
-                                              data.get_channels(), data.get_persistent_data());
-            stock.add_sensor(id, sensor);
-            sensor->log_debug(data.to_json());
-        });
+        add_sensor_factory(
+            name, [container = container_](sensor_stock& stock, int id,
+                                           const sensor_data_wrapper& data, creation_stage& stage) {
+                using settings_type = typename T::settings_type;
+                stage = creation_stage::parsing_settings;
+                settings_type settings = parse_settings(data, std::type_identity<settings_type>{});
+                stage = creation_stage::building;
+                auto sensor = std::make_shared<T>(container, id, std::move(settings),
+                                                  data.get_channels(), data.get_persistent_data());
+                stock.add_sensor(id, sensor);
+                sensor->log_debug(data.to_json());
+            });
     }
 
     template <typename T>
     void register_meta_as(const std::string& name) {
-        add_meta_factory(name, [container = container_](int id, unsigned int request,
-                                                        const sensor_data_wrapper& data,
-                                                        creation_stage& stage) {
-            using settings_type = typename T::settings_type;
-            stage = creation_stage::parsing_settings;
-            settings_type settings = parse_settings(data, std::type_identity<settings_type>{});
-            stage = creation_stage::building;
-            T metascan(container, request, id, std::move(settings));
-            metascan.scan();
-        });
+        add_meta_factory(
+            name, [container = container_](int id, unsigned int request,
+                                           const sensor_data_wrapper& data, creation_stage& stage) {
+                using settings_type = typename T::settings_type;
+                stage = creation_stage::parsing_settings;
+                settings_type settings = parse_settings(data, std::type_identity<settings_type>{});
+                stage = creation_stage::building;
+                T metascan(container, request, id, std::move(settings));
+                metascan.scan();
+            });
     }
 
     template <typename T>
     void register_check_as(const std::string& name) {
-        add_check_factory(name, [container = container_](int id, const sensor_data_wrapper& data,
-                                                         creation_stage& stage)
-                                    -> std::unique_ptr<checks::check_interface> {
-            using settings_type = typename T::settings_type;
-            stage = creation_stage::parsing_settings;
-            settings_type settings = parse_settings(data, std::type_identity<settings_type>{});
-            stage = creation_stage::building;
-            return std::make_unique<T>(container, id, std::move(settings));
-        });
+        add_check_factory(name,
+                          [container = container_](
+                              int id, const sensor_data_wrapper& data,
+                              creation_stage& stage) -> std::unique_ptr<checks::check_interface> {
+                              using settings_type = typename T::settings_type;
+                              stage = creation_stage::parsing_settings;
+                              settings_type settings =
+                                  parse_settings(data, std::type_identity<settings_type>{});
+                              stage = creation_stage::building;
+                              return std::make_unique<T>(container, id, std::move(settings));
+                          });
     }
 
     // Throws std::invalid_argument for a name registered twice in one family.

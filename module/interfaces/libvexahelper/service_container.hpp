@@ -5,8 +5,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <typeindex>
 #include <type_traits>
+#include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
 #include <utility>
@@ -35,7 +35,7 @@ public:
     // Throws already_contains_factory when a factory for T with these arguments exists.
     template <typename T, typename... Args>
     void register_factory(std::type_identity_t<factory_type<T, Args...>> factory) {
-        add_factory(typeid(factory_type<T, Args...>), type_name_of(typeid(T)),
+        add_factory(typeid(factory_type<T, Args...>), typeid(T),
                     std::make_shared<factory_type<T, Args...>>(std::move(factory)));
     }
 
@@ -43,7 +43,7 @@ public:
     template <typename T, typename... Args>
     std::shared_ptr<const factory_type<T, Args...>> get_factory() const {
         return std::static_pointer_cast<const factory_type<T, Args...>>(
-            find_factory(typeid(factory_type<T, Args...>), type_name_of(typeid(T))));
+            find_factory(typeid(factory_type<T, Args...>), typeid(T)));
     }
 
     template <typename T, typename... Args>
@@ -60,22 +60,21 @@ public:
     // Throws already_contains_instance.
     template <typename T>
     void register_instance(std::shared_ptr<T> instance) {
-        add_instance(typeid(T), type_name_of(typeid(T)), std::nullopt, std::move(instance));
+        add_instance(typeid(T), std::nullopt, std::move(instance));
     }
     template <typename T>
     void register_instance(const std::string& key, std::shared_ptr<T> instance) {
-        add_instance(typeid(T), type_name_of(typeid(T)), key, std::move(instance));
+        add_instance(typeid(T), key, std::move(instance));
     }
 
     // Throws instance_not_available.
     template <typename T>
     std::shared_ptr<T> get_instance() const {
-        return std::static_pointer_cast<T>(
-            find_instance(typeid(T), type_name_of(typeid(T)), std::nullopt));
+        return std::static_pointer_cast<T>(find_instance(typeid(T), std::nullopt));
     }
     template <typename T>
     std::shared_ptr<T> get_instance(const std::string& key) const {
-        return std::static_pointer_cast<T>(find_instance(typeid(T), type_name_of(typeid(T)), key));
+        return std::static_pointer_cast<T>(find_instance(typeid(T), key));
     }
 
     template <typename T>
@@ -90,12 +89,13 @@ private:
         std::size_t operator()(const instance_key& k) const;
     };
 
-    void add_factory(std::type_index type, const std::string& name, std::shared_ptr<void> f);
-    std::shared_ptr<void> find_factory(std::type_index type, const std::string& name) const;
+    // `named` is the type error texts name; it is only demangled when an error is raised.
+    void add_factory(std::type_index type, const std::type_info& named, std::shared_ptr<void> f);
+    std::shared_ptr<void> find_factory(std::type_index type, const std::type_info& named) const;
     bool contains_factory(std::type_index type) const;
-    void add_instance(std::type_index type, const std::string& name,
-                      const std::optional<std::string>& key, std::shared_ptr<void> instance);
-    std::shared_ptr<void> find_instance(std::type_index type, const std::string& name,
+    void add_instance(const std::type_info& type, const std::optional<std::string>& key,
+                      std::shared_ptr<void> instance);
+    std::shared_ptr<void> find_instance(const std::type_info& type,
                                         const std::optional<std::string>& key) const;
     bool contains_instance(std::type_index type, const std::optional<std::string>& key) const;
 

@@ -91,9 +91,9 @@ TEST(exports, return_code_matrix) {
     EXPECT_EQ(larger[length], '\x7f');
 
     // The dispatcher's codes pass through unchanged.
-    EXPECT_EQ(create(1, doc), 1);                          // unknown kind
-    EXPECT_EQ(create(1, R"({"kind":)"), 5);                // truncated document
-    EXPECT_EQ(CreateSensorInstance(1, nullptr, 100), 5);   // no bytes at all
+    EXPECT_EQ(create(1, doc), 1);                         // unknown kind
+    EXPECT_EQ(create(1, R"({"kind":)"), 5);               // truncated document
+    EXPECT_EQ(CreateSensorInstance(1, nullptr, 100), 5);  // no bytes at all
     EXPECT_EQ(DestroySensorInstance(1), 8);
     EXPECT_EQ(ExecuteSensorScan(1), 8);
     EXPECT_EQ(ExecuteMetaScan(1, 3, doc.data(), static_cast<unsigned>(doc.size())), 1);
