@@ -57,7 +57,8 @@ gss_buffer_desc buffer_of(std::string_view text) {
 }
 
 std::string take(gss_buffer_desc& buffer) {
-    std::string out(static_cast<const char*>(buffer.value), buffer.length);
+    std::string out;
+    if (buffer.value != nullptr) out.assign(static_cast<const char*>(buffer.value), buffer.length);
     OM_uint32 minor = 0;
     gss_release_buffer(&minor, &buffer);
     return out;
@@ -161,7 +162,10 @@ std::string gss_context::peer_name() const {
     OM_uint32 minor = 0;
     gss_buffer_desc buffer{0, nullptr};
     if (GSS_ERROR(gss_display_name(&minor, peer_, &buffer, nullptr))) return {};
-    return take(buffer);
+    std::string name = take(buffer);
+    // Some mechanisms count the terminating NUL in the length.
+    while (!name.empty() && name.back() == '\0') name.pop_back();
+    return name;
 }
 
 std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
