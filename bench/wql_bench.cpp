@@ -28,12 +28,15 @@ std::string large_page(int items) {
         R"(<n:EnumerationContext>uuid:0</n:EnumerationContext><n:Items>)";
     for (int i = 0; i < items; ++i) {
         const auto n = std::to_string(i);
-        xml += R"(<p:Win32_Service xmlns:p="http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/Win32_Service">)";
+        xml +=
+            R"(<p:Win32_Service xmlns:p="http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/Win32_Service">)";
         xml += "<p:Name>Service" + n + "</p:Name><p:DisplayName>Display name of service " + n +
                "</p:DisplayName><p:Description>A fairly long description of what service " + n +
                " does on this machine, as Windows services usually have one.</p:Description>"
                "<p:State>Running</p:State><p:StartMode>Auto</p:StartMode><p:Status>OK</p:Status>"
-               "<p:ProcessId>" + n + "</p:ProcessId><p:ExitCode>0</p:ExitCode>"
+               "<p:ProcessId>" +
+               n +
+               "</p:ProcessId><p:ExitCode>0</p:ExitCode>"
                "<p:InstallDate xsi:nil=\"true\"/><p:PathName>C:\\Windows\\system32\\svchost.exe "
                "-k netsvcs</p:PathName><p:ServiceType>Share Process</p:ServiceType>"
                "<p:Started>true</p:Started><p:AcceptStop>true</p:AcceptStop>"

@@ -14,7 +14,8 @@ reply_plan two_pages(const request_view& r) {
     for (int i = 0; i < 10; ++i) {
         items += fragment({{"Name", "svc" + std::to_string(i)}, {"State", "Running"}});
     }
-    if (r.action == "Enumerate") return {200, enumerate_response(r.message_id, items, "uuid:c", false)};
+    if (r.action == "Enumerate")
+        return {200, enumerate_response(r.message_id, items, "uuid:c", false)};
     return {200, pull_response(r.message_id, items, "", true)};
 }
 

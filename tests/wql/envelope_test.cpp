@@ -25,9 +25,10 @@ std::string text_at(const pugi::xml_document& doc, const char* xpath) {
 TEST(wsman_envelope, maps_namespaces_to_resource_uris) {
     EXPECT_EQ("http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/*",
               resource_uri_for("root\\cimv2"));
-    EXPECT_EQ("http://schemas.microsoft.com/wbem/wsman/1/wmi/root/Microsoft/SqlServer/"
-              "ComputerManagement15/*",
-              resource_uri_for("root\\Microsoft\\SqlServer\\ComputerManagement15"));
+    EXPECT_EQ(
+        "http://schemas.microsoft.com/wbem/wsman/1/wmi/root/Microsoft/SqlServer/"
+        "ComputerManagement15/*",
+        resource_uri_for("root\\Microsoft\\SqlServer\\ComputerManagement15"));
     EXPECT_NE(new_message_id(), new_message_id());
     EXPECT_EQ(0u, new_message_id().rfind("uuid:", 0));
 }
@@ -49,8 +50,9 @@ TEST(wsman_envelope, enumerate_carries_header_and_escaped_filter) {
     const auto filter = doc.select_node("/s:Envelope/s:Body/n:Enumerate/w:Filter").node();
     EXPECT_EQ(wql, std::string(filter.text().get()));
     EXPECT_EQ(ns::wql_dialect, std::string(filter.attribute("Dialect").value()));
-    EXPECT_EQ("false", std::string(doc.select_node("//w:Locale").node()
-                                       .attribute("s:mustUnderstand").value()));
+    EXPECT_EQ(
+        "false",
+        std::string(doc.select_node("//w:Locale").node().attribute("s:mustUnderstand").value()));
 }
 
 TEST(wsman_envelope, pull_and_release_carry_the_context) {
@@ -139,7 +141,8 @@ std::string fault_reply(const std::string& subcode, const std::string& detail) {
         <s:Code><s:Value>s:Sender</s:Value><s:Subcode><s:Value>)" +
            subcode + R"(</s:Value></s:Subcode></s:Code>
         <s:Reason><s:Text xml:lang="en-US">reason text</s:Text></s:Reason>
-        <s:Detail>)" + detail + "</s:Detail></s:Fault></s:Body></s:Envelope>";
+        <s:Detail>)" +
+           detail + "</s:Detail></s:Fault></s:Body></s:Envelope>";
 }
 
 std::string wsman_fault_detail(const std::string& code) {
@@ -160,16 +163,16 @@ TEST(wsman_envelope, classifies_faults) {
     } cases[] = {
         {fault_reply("w:InternalError", wsman_fault_detail("2147749902")),
          fault_kind::invalid_namespace, "fault message"},
-        {fault_reply("w:InternalError", wmi_error_detail("2147749904")),
-         fault_kind::invalid_class, "wmi message"},
+        {fault_reply("w:InternalError", wmi_error_detail("2147749904")), fault_kind::invalid_class,
+         "wmi message"},
         {fault_reply("w:InvalidParameter", wsman_fault_detail("2147749911")),
          fault_kind::invalid_query, "fault message"},
         {fault_reply("w:InvalidParameter", wsman_fault_detail("2147749912")),
          fault_kind::invalid_query, "fault message"},
         {fault_reply("w:AccessDenied", wsman_fault_detail("5")), fault_kind::access_denied,
          "fault message"},
-        {fault_reply("w:InternalError", wmi_error_detail("2147749891")),
-         fault_kind::access_denied, "wmi message"},
+        {fault_reply("w:InternalError", wmi_error_detail("2147749891")), fault_kind::access_denied,
+         "wmi message"},
         {fault_reply("w:TimedOut", wsman_fault_detail("2150858793")), fault_kind::timed_out,
          "fault message"},
         {fault_reply("w:TimedOut", ""), fault_kind::timed_out, "reason text"},

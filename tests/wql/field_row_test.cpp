@@ -56,10 +56,10 @@ TEST(wql_query_field, parses_datetimes_with_any_fraction_and_offset) {
 }
 
 TEST(wql_query_field, rejects_what_is_not_a_datetime) {
-    for (const char* text : {"", "2013", "2013-02-30T00:00:00Z", "2013-04-15T25:00:00Z",
-                             "2013-04-15T16:28Z", "2013-04-15T16:28:43.Z", "2013-04-15T16:28:43+8",
-                             "2013-04-15T16:28:43Zjunk", "20130415162843.488171+06",
-                             "2013041516284x.488171+060", "yesterday", "P0DT0H1M40S"}) {
+    for (const char* text :
+         {"", "2013", "2013-02-30T00:00:00Z", "2013-04-15T25:00:00Z", "2013-04-15T16:28Z",
+          "2013-04-15T16:28:43.Z", "2013-04-15T16:28:43+8", "2013-04-15T16:28:43Zjunk",
+          "20130415162843.488171+06", "2013041516284x.488171+060", "yesterday", "P0DT0H1M40S"}) {
         EXPECT_EQ("libwql.error.field_has_wrong_type",
                   key_of([&] { (void)scalar(text).as_timestamp_t(); }).substr(2, 33))
             << text;
@@ -99,8 +99,7 @@ TEST(wql_query_field, reads_64_bit_numbers_exactly) {
     EXPECT_THROW((void)wql_query_field("F", {"1", "2"}, wql_query_field::kind::array).as_uint64_t(),
                  libi18n::i18n_exception);
 
-    EXPECT_EQ(std::numeric_limits<std::int64_t>::max(),
-              scalar("9223372036854775807").as_int64_t());
+    EXPECT_EQ(std::numeric_limits<std::int64_t>::max(), scalar("9223372036854775807").as_int64_t());
     EXPECT_EQ(std::numeric_limits<std::int64_t>::min(),
               scalar("-9223372036854775808").as_int64_t());
     EXPECT_EQ(std::nullopt, scalar("9223372036854775808").as_int64_t());

@@ -38,9 +38,10 @@ TEST(winrm_framing, round_trips_and_has_the_wire_layout) {
     EXPECT_EQ(m.original_length, parsed.original_length);
     EXPECT_EQ(m.header, parsed.header);
     EXPECT_EQ(m.data, parsed.data);
-    EXPECT_EQ("multipart/encrypted;protocol=\"application/HTTP-SPNEGO-session-encrypted\";"
-              "boundary=\"Encrypted Boundary\"",
-              winrm_framing::content_type(winrm_framing::spnego_protocol));
+    EXPECT_EQ(
+        "multipart/encrypted;protocol=\"application/HTTP-SPNEGO-session-encrypted\";"
+        "boundary=\"Encrypted Boundary\"",
+        winrm_framing::content_type(winrm_framing::spnego_protocol));
     EXPECT_TRUE(winrm_framing::is_sealed_content_type(
         winrm_framing::content_type(winrm_framing::kerberos_protocol)));
     EXPECT_FALSE(winrm_framing::is_sealed_content_type("application/soap+xml;charset=UTF-8"));
@@ -104,23 +105,23 @@ protected:
 };
 
 TEST_P(gss_sealing, seal_and_unseal_round_trip_through_the_framing) {
-    auto client = gss_context::initiator(std::string(wql_test::test_domain) + "\\" +
-                                             wql_test::test_user,
-                                         wql_test::test_password, "localhost", GetParam());
+    auto client =
+        gss_context::initiator(std::string(wql_test::test_domain) + "\\" + wql_test::test_user,
+                               wql_test::test_password, "localhost", GetParam());
     auto server = gss_context::acceptor();
     handshake(client, server);
     EXPECT_FALSE(client.uses_kerberos());
     EXPECT_EQ("TESTDOM\\testuser", server.peer_name());
 
     for (const std::string& plain : {std::string("<s:Envelope/>"), std::string(70000, 'x'),
-                                    std::string("\0\r\n--Encrypted Boundary--\r\n", 28)}) {
+                                     std::string("\0\r\n--Encrypted Boundary--\r\n", 28)}) {
         auto [header, data] = client.seal(plain);
         EXPECT_EQ(16u, header.size());
         EXPECT_EQ(plain.size(), data.size());
         EXPECT_NE(plain, data) << "not encrypted";
         winrm_framing::sealed_message m{std::string(winrm_framing::spnego_protocol),
-                                        std::string(winrm_framing::soap_content_type),
-                                        plain.size(), header, data};
+                                        std::string(winrm_framing::soap_content_type), plain.size(),
+                                        header, data};
         const auto parsed = winrm_framing::parse_body(winrm_framing::build_body(m));
         EXPECT_EQ(plain, server.unseal(parsed.header, parsed.data));
         // And the other direction.
@@ -130,8 +131,8 @@ TEST_P(gss_sealing, seal_and_unseal_round_trip_through_the_framing) {
 }
 
 TEST_P(gss_sealing, a_replayed_or_tampered_message_is_refused) {
-    auto client = gss_context::initiator("TESTDOM\\testuser", wql_test::test_password,
-                                         "localhost", GetParam());
+    auto client = gss_context::initiator("TESTDOM\\testuser", wql_test::test_password, "localhost",
+                                         GetParam());
     auto server = gss_context::acceptor();
     handshake(client, server);
     auto [h1, d1] = client.seal("first");
@@ -166,7 +167,8 @@ TEST_P(gss_sealing, a_wrong_password_fails_the_handshake) {
 INSTANTIATE_TEST_SUITE_P(mechanisms, gss_sealing,
                          ::testing::Values(gss_mechanism::negotiate, gss_mechanism::ntlm),
                          [](const auto& param_info) {
-                             return param_info.param == gss_mechanism::negotiate ? "spnego" : "ntlm";
+                             return param_info.param == gss_mechanism::negotiate ? "spnego"
+                                                                                 : "ntlm";
                          });
 
 }  // namespace

@@ -18,7 +18,8 @@ TEST(wql_query_builder, writes_select_from_and_where_forms) {
              .from("Win32_OperatingSystem")
              .build()
              .get()},
-        {"SELECT * FROM Win32_Service", wql_query_builder::select({"*"}).from("Win32_Service").build().get()},
+        {"SELECT * FROM Win32_Service",
+         wql_query_builder::select({"*"}).from("Win32_Service").build().get()},
         {"SELECT Name, State FROM Win32_Service WHERE Name = 'Spooler'",
          wql_query_builder::select({"Name", "State"})
              .from("Win32_Service")

@@ -1,20 +1,20 @@
 #include "test_server.hpp"
 
+#include <sys/socket.h>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <pugixml.hpp>
-#include <sys/socket.h>
 
-#include <condition_variable>
-#include <cstring>
-#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
-#include <unistd.h>
+#include <sstream>
 
 #include "gss_context.hpp"
 #include "winrm_framing.hpp"
@@ -95,7 +95,8 @@ std::string envelope(const std::string& relates_to, const std::string& action,
 
 std::string enumerate_response(const std::string& relates_to, const std::string& items_xml,
                                const std::string& context, bool end) {
-    return envelope(relates_to, "http://schemas.xmlsoap.org/ws/2004/09/enumeration/EnumerateResponse",
+    return envelope(relates_to,
+                    "http://schemas.xmlsoap.org/ws/2004/09/enumeration/EnumerateResponse",
                     "<n:EnumerateResponse><n:EnumerationContext>" + (end ? "" : context) +
                         "</n:EnumerationContext><w:Items>" + items_xml + "</w:Items>" +
                         (end ? "<w:EndOfSequence/>" : "") + "</n:EnumerateResponse>");
@@ -103,11 +104,12 @@ std::string enumerate_response(const std::string& relates_to, const std::string&
 
 std::string pull_response(const std::string& relates_to, const std::string& items_xml,
                           const std::string& context, bool end) {
-    return envelope(relates_to, "http://schemas.xmlsoap.org/ws/2004/09/enumeration/PullResponse",
-                    "<n:PullResponse>" +
-                        (end ? "" : "<n:EnumerationContext>" + context + "</n:EnumerationContext>") +
-                        "<n:Items>" + items_xml + "</n:Items>" +
-                        (end ? "<n:EndOfSequence/>" : "") + "</n:PullResponse>");
+    return envelope(
+        relates_to, "http://schemas.xmlsoap.org/ws/2004/09/enumeration/PullResponse",
+        "<n:PullResponse>" +
+            (end ? "" : "<n:EnumerationContext>" + context + "</n:EnumerationContext>") +
+            "<n:Items>" + items_xml + "</n:Items>" + (end ? "<n:EndOfSequence/>" : "") +
+            "</n:PullResponse>");
 }
 
 std::string fault_response(const std::string& relates_to, const std::string& subcode,
@@ -117,8 +119,8 @@ std::string fault_response(const std::string& relates_to, const std::string& sub
         "<s:Fault><s:Code><s:Value>s:Receiver</s:Value><s:Subcode><s:Value>" + subcode +
             "</s:Value></s:Subcode></s:Code><s:Reason><s:Text>reason</s:Text></s:Reason>"
             "<s:Detail><f:WSManFault xmlns:f=\"http://schemas.microsoft.com/wbem/wsman/1/"
-            "wsmanfault\" Code=\"" + code + "\"><f:Message>" + message +
-            "</f:Message></f:WSManFault></s:Detail></s:Fault>");
+            "wsmanfault\" Code=\"" +
+            code + "\"><f:Message>" + message + "</f:Message></f:WSManFault></s:Detail></s:Fault>");
 }
 
 std::string fragment(const std::vector<std::pair<std::string, std::string>>& fields) {
@@ -208,7 +210,8 @@ void test_server::serve(int fd) {
         const std::string auth(req[http::field::authorization]);
         if (!auth.empty()) {
             // A new Authorization header always starts a new handshake on this socket.
-            if (!context || context->established()) context = libwql::detail::gss_context::acceptor();
+            if (!context || context->established())
+                context = libwql::detail::gss_context::acceptor();
             const auto space = auth.find(' ');
             std::string out;
             try {
@@ -292,3 +295,14 @@ void test_server::serve(int fd) {
 }
 
 }  // namespace wql_test
+
+// gss-ntlmssp 1.2.0 fetches its digest (EVP_MD_fetch) for every NT hash and never frees it:
+// about 240 bytes per handshake, inside the mechanism, on both ends. Suppressed by module so
+// that LeakSanitizer still reports every leak of our own. The mechanism has no frame
+// pointers, so only the slow unwinder sees it on the allocation stack.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:gssntlmssp.so\n";
+}
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}

@@ -22,13 +22,13 @@ inline constexpr const char* test_password = "Secr3t!pass";
 
 struct reply_plan {
     enum class how {
-        normal,           // sealed reply
-        plaintext,        // unsealed reply, as Windows sends some faults
-        lose_context,     // 401 as if the server forgot the context
-        close_now,        // close the socket without answering
-        truncate,         // announce the full length, send half, close
-        hang,             // never answer
-        garbage_sealed,   // sealed body whose bytes do not decrypt
+        normal,          // sealed reply
+        plaintext,       // unsealed reply, as Windows sends some faults
+        lose_context,    // 401 as if the server forgot the context
+        close_now,       // close the socket without answering
+        truncate,        // announce the full length, send half, close
+        hang,            // never answer
+        garbage_sealed,  // sealed body whose bytes do not decrypt
     };
     unsigned status = 200;
     std::string soap;

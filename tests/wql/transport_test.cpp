@@ -72,10 +72,11 @@ reply_plan paged(const request_view& r, std::vector<std::string>* contexts) {
         return {200, enumerate_response(r.message_id, service_row("A"), "uuid:c1", false)};
     }
     if (r.context == "uuid:c1") {
-        return {200, pull_response(r.message_id, service_row("B") + service_row("C"), "uuid:c2",
-                                   false)};
+        return {200,
+                pull_response(r.message_id, service_row("B") + service_row("C"), "uuid:c2", false)};
     }
-    if (r.context == "uuid:c2") return {200, pull_response(r.message_id, service_row("D"), "", true)};
+    if (r.context == "uuid:c2")
+        return {200, pull_response(r.message_id, service_row("D"), "", true)};
     return {500, fault_response(r.message_id, "n:InvalidEnumerationContext", "", "stale")};
 }
 
@@ -224,9 +225,9 @@ TEST_F(transport, timed_out_pull_keeps_its_context_and_overload_gives_up) {
     });
     auto client = libwql::create_wsman_client(settings, log);
     EXPECT_EQ(4u, run(*client, server.port()).size());
-    EXPECT_EQ((std::vector<std::string>{"Enumerate:", "timeout:uuid:c1", "Pull:uuid:c1",
-                                        "Pull:uuid:c2"}),
-              seen);
+    EXPECT_EQ(
+        (std::vector<std::string>{"Enumerate:", "timeout:uuid:c1", "Pull:uuid:c1", "Pull:uuid:c2"}),
+        seen);
     overloaded = true;
     EXPECT_EQ("libwql.error.overload", error_key([&] { run(*client, server.port()); }));
 }
@@ -237,18 +238,25 @@ TEST_F(transport, broken_replies_are_clear_errors_and_release_the_enumeration) {
     test_server server([&](const request_view& r) {
         seen.push_back(r.action + ":" + r.context);
         if (r.action == "Enumerate") {
-            return reply_plan{200, enumerate_response(r.message_id, service_row("A"), "uuid:c1", false)};
+            return reply_plan{200,
+                              enumerate_response(r.message_id, service_row("A"), "uuid:c1", false)};
         }
         if (r.action == "Release") {
-            return reply_plan{200, "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
-                                   "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\">"
-                                   "<s:Body><n:ReleaseResponse/></s:Body></s:Envelope>"};
+            return reply_plan{200,
+                              "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+                              "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\">"
+                              "<s:Body><n:ReleaseResponse/></s:Body></s:Envelope>"};
         }
         switch (mode.load()) {
-            case 0: return reply_plan{200, "<s:Envelope><unclosed>"};
-            case 1: return reply_plan{200, std::string(2 * 1024 * 1024, 'x')};
-            case 2: return reply_plan{200, pull_response(r.message_id, "", "", true), how::garbage_sealed};
-            default: return reply_plan{200, pull_response(r.message_id, "", "", true), how::plaintext};
+            case 0:
+                return reply_plan{200, "<s:Envelope><unclosed>"};
+            case 1:
+                return reply_plan{200, std::string(2 * 1024 * 1024, 'x')};
+            case 2:
+                return reply_plan{200, pull_response(r.message_id, "", "", true),
+                                  how::garbage_sealed};
+            default:
+                return reply_plan{200, pull_response(r.message_id, "", "", true), how::plaintext};
         }
     });
     auto client = libwql::create_wsman_client(settings, log);
@@ -259,7 +267,8 @@ TEST_F(transport, broken_replies_are_clear_errors_and_release_the_enumeration) {
 
     for (int m : {1, 2, 3}) {
         mode = m;
-        EXPECT_EQ("libwql.error.getinstance_failed", error_key([&] { run(*client, server.port()); }))
+        EXPECT_EQ("libwql.error.getinstance_failed",
+                  error_key([&] { run(*client, server.port()); }))
             << "mode " << m;
     }
     // The client still works afterwards.
@@ -281,8 +290,7 @@ TEST_F(transport, unreachable_targets_and_bad_parameters_are_session_errors) {
     std::uint16_t closed_port = 0;
     {
         boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor probe(
-            io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
         closed_port = probe.local_endpoint().port();
     }
     auto client = libwql::create_wsman_client(settings, log);

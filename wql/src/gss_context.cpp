@@ -43,8 +43,8 @@ std::string describe(OM_uint32 major, OM_uint32 minor, gss_OID mech) {
 }
 
 void check(OM_uint32 major, OM_uint32 minor, const char* what, gss_OID mech = GSS_C_NO_OID) {
-    if (GSS_ERROR(major)) throw gss_error(std::string(what) + ": " + describe(major, minor, mech),
-                                          major, minor);
+    if (GSS_ERROR(major))
+        throw gss_error(std::string(what) + ": " + describe(major, minor, mech), major, minor);
 }
 
 bool same_oid(gss_OID a, const gss_OID_desc& b) {
@@ -83,9 +83,9 @@ gss_context gss_context::initiator(const std::string& user, const std::string& p
                                                                 : &ntlm_oid;
     gss_OID_set_desc mechs{1, mech};
     auto password_buffer = buffer_of(password);
-    major = gss_acquire_cred_with_password(
-        &minor, user_name, &password_buffer, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
-        &ctx.credential_, nullptr, nullptr);
+    major =
+        gss_acquire_cred_with_password(&minor, user_name, &password_buffer, GSS_C_INDEFINITE,
+                                       &mechs, GSS_C_INITIATE, &ctx.credential_, nullptr, nullptr);
     OM_uint32 ignored = 0;
     gss_release_name(&ignored, &user_name);
     check(major, minor, "cannot acquire credentials", mech);
@@ -141,12 +141,12 @@ std::string gss_context::step(std::string_view input) {
                                 GSS_C_REPLAY_FLAG | GSS_C_SEQUENCE_FLAG;
         major = gss_init_sec_context(&minor, credential_, &context_, target_, mechanism_, flags,
                                      GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS,
-                                     input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out,
-                                     nullptr, nullptr);
+                                     input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr,
+                                     nullptr);
     } else {
         major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in,
-                                       GSS_C_NO_CHANNEL_BINDINGS, &peer_, &actual, &out,
-                                       nullptr, nullptr, nullptr);
+                                       GSS_C_NO_CHANNEL_BINDINGS, &peer_, &actual, &out, nullptr,
+                                       nullptr, nullptr);
     }
     std::string token = take(out);
     check(major, minor, "authentication failed", mechanism_);
@@ -188,8 +188,7 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
     }
     auto in = buffer_of(plain);
     gss_buffer_desc out{0, nullptr};
-    const OM_uint32 major =
-        gss_wrap(&minor, context_, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
+    const OM_uint32 major = gss_wrap(&minor, context_, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
     std::string wrapped = take(out);
     check(major, minor, "cannot seal the message", mechanism_);
     if (!conf) throw gss_error("the mechanism did not encrypt the message", GSS_S_FAILURE, 0);

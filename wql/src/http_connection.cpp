@@ -35,8 +35,7 @@ net_error classify(const beast::error_code& ec, const std::string& where) {
 
 }  // namespace
 
-http_connection::http_connection(std::string host, std::uint16_t port,
-                                 std::size_t max_reply_bytes)
+http_connection::http_connection(std::string host, std::uint16_t port, std::size_t max_reply_bytes)
     : host_(std::move(host)), port_(port), max_reply_bytes_(max_reply_bytes), stream_(io_) {}
 
 void http_connection::run(duration timeout, const bool& done, const char* step,
@@ -51,10 +50,11 @@ void http_connection::run(duration timeout, const bool& done, const char* step,
     io_.restart();
     io_.run();
     open_ = false;
-    throw net_error(net_failure::timeout, std::string(step) + ": no answer within " +
-                                              std::to_string(std::chrono::duration_cast<
-                                                  std::chrono::milliseconds>(timeout).count()) +
-                                              " ms");
+    throw net_error(
+        net_failure::timeout,
+        std::string(step) + ": no answer within " +
+            std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count()) +
+            " ms");
 }
 
 void http_connection::connect(duration timeout) {
@@ -71,7 +71,8 @@ void http_connection::connect(duration timeout) {
                            });
     run(timeout, done, "name lookup", [&] { resolver.cancel(); });
     if (result) {
-        throw net_error(net_failure::resolve, "cannot resolve '" + host_ + "': " + result.message());
+        throw net_error(net_failure::resolve,
+                        "cannot resolve '" + host_ + "': " + result.message());
     }
     done = false;
     stream_.async_connect(endpoints, [&](const beast::error_code& ec, const auto&) {

@@ -71,7 +71,8 @@ sealed_message parse_body(std::string_view body) {
     m.protocol = std::string(header_value(take_line(body), "Content-Type:"));
     if (m.protocol.empty()) throw framing_error("encrypted body: no protocol");
     std::string_view original = header_value(take_line(body), "OriginalContent:");
-    if (!iequals_prefix(original, "type=")) throw framing_error("encrypted body: no OriginalContent");
+    if (!iequals_prefix(original, "type="))
+        throw framing_error("encrypted body: no OriginalContent");
     original.remove_prefix(5);
     const auto length_at = original.rfind(";Length=");
     if (length_at == std::string_view::npos) throw framing_error("encrypted body: no Length");
@@ -89,7 +90,8 @@ sealed_message parse_body(std::string_view body) {
     }
     // The sealed bytes are binary and may contain anything, so the end is found from the back.
     const auto close_at = body.rfind(closing);
-    if (close_at == std::string_view::npos) throw framing_error("encrypted body: no closing boundary");
+    if (close_at == std::string_view::npos)
+        throw framing_error("encrypted body: no closing boundary");
     std::string_view payload = body.substr(0, close_at);
     if (payload.size() < 4) throw framing_error("encrypted body: truncated payload");
     std::uint32_t header_length = 0;

@@ -18,8 +18,7 @@
 namespace winrm_framing {
 
 inline constexpr std::string_view spnego_protocol = "application/HTTP-SPNEGO-session-encrypted";
-inline constexpr std::string_view kerberos_protocol =
-    "application/HTTP-Kerberos-session-encrypted";
+inline constexpr std::string_view kerberos_protocol = "application/HTTP-Kerberos-session-encrypted";
 inline constexpr std::string_view soap_content_type = "application/soap+xml;charset=UTF-8";
 
 // A body that does not follow the layout above.
@@ -29,11 +28,11 @@ public:
 };
 
 struct sealed_message {
-    std::string protocol;          // one of the protocols above
-    std::string original_type;     // e.g. "application/soap+xml;charset=UTF-8"
+    std::string protocol;       // one of the protocols above
+    std::string original_type;  // e.g. "application/soap+xml;charset=UTF-8"
     std::size_t original_length = 0;
-    std::string header;            // signature / token header produced by the wrap
-    std::string data;              // the sealed bytes
+    std::string header;  // signature / token header produced by the wrap
+    std::string data;    // the sealed bytes
 };
 
 // The HTTP Content-Type for a sealed body of `protocol`.

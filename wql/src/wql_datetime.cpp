@@ -60,8 +60,8 @@ std::optional<utc_time> parse_dmtf(std::string_view text) {
     const auto offset = digits(text, 3);
     const auto date = civil(*y, *mo, *d);
     if (!offset || !date || *h > 23 || *mi > 59 || *s > 60) return std::nullopt;
-    const auto local = utc_time(*date) + hours(*h) + minutes(*mi) + seconds(*s) +
-                       microseconds(*frac);
+    const auto local =
+        utc_time(*date) + hours(*h) + minutes(*mi) + seconds(*s) + microseconds(*frac);
     return local - minutes(negative ? -*offset : *offset);
 }
 

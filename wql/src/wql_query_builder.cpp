@@ -9,8 +9,8 @@ namespace {
 bool is_identifier(const std::string& name) {
     if (name.empty()) return false;
     for (char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '_';
+        const bool ok =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
         if (!ok) return false;
     }
     return true;
@@ -66,8 +66,8 @@ wql_query_builder::where_stage wql_query_builder::build_stage::where_equals(
                        wql_string_literal(value));
 }
 
-wql_query_builder::where_stage wql_query_builder::build_stage::where_equals(std::string field,
-                                                                           std::int64_t value) const {
+wql_query_builder::where_stage wql_query_builder::build_stage::where_equals(
+    std::string field, std::int64_t value) const {
     return where_stage(text_ + " WHERE " + checked_identifier(field, "field") + " = " +
                        std::to_string(value));
 }

@@ -11,7 +11,8 @@ namespace libwql {
 namespace {
 
 [[noreturn]] void wrong_type(const std::string& field, const std::string& why) {
-    throw libi18n::i18n_exception(libi18n::catalogue::libwql_error_field_has_wrong_type(field, why));
+    throw libi18n::i18n_exception(
+        libi18n::catalogue::libwql_error_field_has_wrong_type(field, why));
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ struct pool_key {
     std::string password;
 
     static pool_key of(const wsman_connection_parameters& p) {
-        return {p.host, p.port, p.use_https, p.authentication_mode, p.domain, p.username,
-                p.password};
+        return {p.host,   p.port,     p.use_https, p.authentication_mode,
+                p.domain, p.username, p.password};
     }
     bool operator==(const pool_key&) const = default;
 };
@@ -90,8 +90,7 @@ struct retryable {
 class wmi_session final : public wmi_session_interface {
 public:
     wmi_session(wsman_connection_parameters parameters, wsman_client_settings settings,
-                std::shared_ptr<liblog::log_interface> log,
-                std::shared_ptr<connection_pool> pool)
+                std::shared_ptr<liblog::log_interface> log, std::shared_ptr<connection_pool> pool)
         : parameters_(std::move(parameters)),
           settings_(settings),
           log_(std::move(log)),
@@ -121,7 +120,8 @@ public:
 private:
     wsman_transport& transport() {
         if (!transport_) transport_ = pool_->take(key_);
-        if (!transport_) transport_ = std::make_unique<wsman_transport>(parameters_, settings_, log_);
+        if (!transport_)
+            transport_ = std::make_unique<wsman_transport>(parameters_, settings_, log_);
         return *transport_;
     }
 
@@ -224,12 +224,11 @@ private:
         }
     }
 
-    std::vector<wql_query_row> enumerate(const std::string& wql,
-                                         const std::string& wmi_namespace) {
+    std::vector<wql_query_row> enumerate(const std::string& wql, const std::string& wmi_namespace) {
         const auto resource_uri = detail::resource_uri_for(wmi_namespace);
         auto h = header(resource_uri);
-        auto response = call(h, detail::build_enumerate(h, wql, settings_.max_elements),
-                             "Enumerate");
+        auto response =
+            call(h, detail::build_enumerate(h, wql, settings_.max_elements), "Enumerate");
         if (response.fault) throw_fault(*response.fault, wmi_namespace);
         std::vector<wql_query_row> rows = std::move(response.rows);
         std::string context = response.context;

@@ -198,7 +198,8 @@ std::string trimmed(const char* text) {
 wsman_fault parse_fault(pugi::xml_node fault) {
     wsman_fault f;
     if (auto sub = child(child(fault, ns::soap, "Code"), ns::soap, "Subcode")) {
-        f.subcode = std::string(local_name(trimmed(child(sub, ns::soap, "Value").text().get()).c_str()));
+        f.subcode =
+            std::string(local_name(trimmed(child(sub, ns::soap, "Value").text().get()).c_str()));
     }
     auto reason = child(child(fault, ns::soap, "Reason"), ns::soap, "Text");
     f.message = trimmed(reason.text().get());
@@ -209,7 +210,8 @@ wsman_fault parse_fault(pugi::xml_node fault) {
         std::string text = trimmed(msg.child_value());
         if (text.empty()) {
             // Provider faults nest the text one level down.
-            if (auto pf = child(msg, ns::wsman_fault, "ProviderFault")) text = trimmed(pf.child_value());
+            if (auto pf = child(msg, ns::wsman_fault, "ProviderFault"))
+                text = trimmed(pf.child_value());
         }
         if (!text.empty()) f.message = text;
     }
@@ -299,9 +301,9 @@ fault_kind classify(const wsman_fault& fault) {
 
 wsman_response parse_response(std::string_view body) {
     pugi::xml_document doc;
-    const auto result = doc.load_buffer(body.data(), body.size(),
-                                        pugi::parse_default | pugi::parse_ws_pcdata_single,
-                                        pugi::encoding_auto);
+    const auto result =
+        doc.load_buffer(body.data(), body.size(),
+                        pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
     if (!result) {
         malformed(std::string(result.description()) + " at offset " +
                   std::to_string(result.offset));
@@ -312,8 +314,8 @@ wsman_response parse_response(std::string_view body) {
     if (!soap_body) malformed("no SOAP body");
 
     wsman_response response;
-    response.relates_to = trimmed(
-        child(child(env, ns::soap, "Header"), ns::addressing, "RelatesTo").text().get());
+    response.relates_to =
+        trimmed(child(child(env, ns::soap, "Header"), ns::addressing, "RelatesTo").text().get());
 
     if (auto fault = child(soap_body, ns::soap, "Fault")) {
         response.fault = parse_fault(fault);

@@ -25,7 +25,8 @@ inline constexpr const char* anonymous =
 }  // namespace ns
 
 namespace action {
-inline constexpr const char* enumerate = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
+inline constexpr const char* enumerate =
+    "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
 inline constexpr const char* pull = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Pull";
 inline constexpr const char* release = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Release";
 }  // namespace action
@@ -51,10 +52,10 @@ std::string build_release(const request_header& header, const std::string& conte
 
 // A SOAP fault, with the codes that decide what it means.
 struct wsman_fault {
-    std::string subcode;        // local name of s:Subcode/s:Value, e.g. "TimedOut"
-    std::string wsman_code;     // f:WSManFault@Code, decimal
-    std::string wmi_code;       // MSFT_WmiError error_Code, decimal
-    std::string message;        // best human text: f:Message, WMI Message, s:Reason/s:Text
+    std::string subcode;     // local name of s:Subcode/s:Value, e.g. "TimedOut"
+    std::string wsman_code;  // f:WSManFault@Code, decimal
+    std::string wmi_code;    // MSFT_WmiError error_Code, decimal
+    std::string message;     // best human text: f:Message, WMI Message, s:Reason/s:Text
     // The most specific code: WSManFault@Code, else the WMI code, else the subcode.
     std::string code() const;
 };
@@ -64,11 +65,11 @@ enum class fault_kind {
     invalid_class,
     invalid_query,
     access_denied,
-    timed_out,            // OperationTimeout hit: pull again with the same context
-    invalid_context,      // enumeration expired: enumerate again
-    overload,             // quota reached: retry later
-    transient,            // WMI hiccup: retry
-    fatal,                // anything else: the request itself is wrong
+    timed_out,        // OperationTimeout hit: pull again with the same context
+    invalid_context,  // enumeration expired: enumerate again
+    overload,         // quota reached: retry later
+    transient,        // WMI hiccup: retry
+    fatal,            // anything else: the request itself is wrong
 };
 
 fault_kind classify(const wsman_fault& fault);

@@ -130,8 +130,9 @@ http_connection::response wsman_transport::send(http_connection::request& req,
         }
         return answer;
     } catch (const net_error& e) {
-        if (log_) log_->log(7, "WSMan " + endpoint_ + " " + what + ": failed in " + elapsed() +
-                                   " ms: " + e.what());
+        if (log_)
+            log_->log(7, "WSMan " + endpoint_ + " " + what + ": failed in " + elapsed() +
+                             " ms: " + e.what());
         throw;
     }
 }
@@ -147,8 +148,8 @@ void wsman_transport::authenticate() {
         for (int leg = 1; leg <= max_auth_legs; ++leg) {
             auto req = make_request();
             req.set(http::field::authorization, scheme_ + " " + encode64(token));
-            auto answer = send(req, scheme_ + " authentication leg " + std::to_string(leg),
-                              connect_timeout_);
+            auto answer =
+                send(req, scheme_ + " authentication leg " + std::to_string(leg), connect_timeout_);
             const auto offered = challenge(answer, scheme_);
             if (answer.result() == http::status::unauthorized) {
                 if (!offered) {
@@ -184,13 +185,12 @@ void wsman_transport::authenticate() {
     }
 }
 
-wsman_transport::reply wsman_transport::exchange(const std::string& soap,
-                                                 const char* action_name) {
+wsman_transport::reply wsman_transport::exchange(const std::string& soap, const char* action_name) {
     const bool fresh = !is_open();
     if (fresh) authenticate();
     for (int attempt = 0;; ++attempt) {
-        const auto protocol = kerberos_only_ ? winrm_framing::kerberos_protocol
-                                             : winrm_framing::spnego_protocol;
+        const auto protocol =
+            kerberos_only_ ? winrm_framing::kerberos_protocol : winrm_framing::spnego_protocol;
         winrm_framing::sealed_message message;
         message.protocol = std::string(protocol);
         message.original_type = std::string(winrm_framing::soap_content_type);
@@ -222,8 +222,8 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap,
             // Windows sends some errors unsealed; a plaintext success would be a downgrade.
             if (result.status == 200) {
                 close();
-                throw libi18n::i18n_exception(cat::libwql_error_getinstance_failed(
-                    "the target answered without encryption"));
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_getinstance_failed("the target answered without encryption"));
             }
             result.body = std::move(response.body());
             return result;

@@ -45,8 +45,8 @@ class WQL_API wmi_session_interface {
 public:
     virtual ~wmi_session_interface() = default;
     // Runs `wql` in `wmi_namespace` (e.g. "root\cimv2") and returns every row.
-    virtual std::unique_ptr<wql_query_result_interface> query(
-        const std::string& wql, const std::string& wmi_namespace) = 0;
+    virtual std::unique_ptr<wql_query_result_interface> query(const std::string& wql,
+                                                              const std::string& wmi_namespace) = 0;
 };
 
 class WQL_API wsman_client_interface {
