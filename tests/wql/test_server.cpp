@@ -37,7 +37,8 @@ void ensure_ntlm_environment() {
         const std::string krb5 = dir + "/krb5.conf";
         std::ofstream(krb5) << "";
         ::setenv("NTLM_USER_FILE", users.c_str(), 1);
-        ::setenv("KRB5_CONFIG", krb5.c_str(), 1);
+        // A Kerberos test program sets up its own realm first; keep that one.
+        ::setenv("KRB5_CONFIG", krb5.c_str(), 0);
         ::setenv("NETBIOS_COMPUTER_NAME", "TESTHOST", 1);
         ::setenv("NETBIOS_DOMAIN_NAME", test_domain, 1);
     });
@@ -194,6 +195,7 @@ void test_server::serve(int fd) {
     tcp::socket socket(io, tcp::v4(), fd);
     beast::flat_buffer buffer;
     std::optional<libwql::detail::gss_context> context;
+    std::string scheme = "Negotiate";
     auto send = [&](http::response<http::string_body>& res) {
         res.prepare_payload();
         beast::error_code ec;
@@ -210,23 +212,25 @@ void test_server::serve(int fd) {
         const std::string auth(req[http::field::authorization]);
         if (!auth.empty()) {
             // A new Authorization header always starts a new handshake on this socket.
-            if (!context || context->established())
+            if (!context || context->established()) {
                 context = libwql::detail::gss_context::acceptor();
+            }
             const auto space = auth.find(' ');
+            scheme = auth.substr(0, space);
             std::string out;
             try {
                 out = context->step(decode64(auth.substr(space + 1)));
             } catch (const std::exception&) {
                 context.reset();
                 res.result(http::status::unauthorized);
-                res.set(http::field::www_authenticate, "Negotiate");
+                res.set(http::field::www_authenticate, scheme);
                 if (!send(res)) break;
                 continue;
             }
             if (!context->established()) res.result(http::status::unauthorized);
             if (context->established()) ++handshakes_;
             res.set(http::field::www_authenticate,
-                    out.empty() ? std::string("Negotiate") : "Negotiate " + encode64(out));
+                    out.empty() ? scheme : scheme + " " + encode64(out));
             if (!send(res)) break;
             continue;
         }
@@ -265,16 +269,17 @@ void test_server::serve(int fd) {
             res.set(http::field::content_type, "application/soap+xml;charset=UTF-8");
             res.body() = plan.soap;
         } else {
+            const auto protocol = scheme == "Kerberos" ? winrm_framing::kerberos_protocol
+                                                       : winrm_framing::spnego_protocol;
             winrm_framing::sealed_message m;
-            m.protocol = std::string(winrm_framing::spnego_protocol);
+            m.protocol = std::string(protocol);
             m.original_type = std::string(winrm_framing::soap_content_type);
             m.original_length = plan.soap.size();
             std::tie(m.header, m.data) = context->seal(plan.soap);
             if (plan.mode == how::garbage_sealed) {
                 for (auto& c : m.data) c = static_cast<char>(c ^ 0x5A);
             }
-            res.set(http::field::content_type,
-                    winrm_framing::content_type(winrm_framing::spnego_protocol));
+            res.set(http::field::content_type, winrm_framing::content_type(protocol));
             res.body() = winrm_framing::build_body(m);
         }
         if (plan.mode == how::truncate) {

@@ -12,6 +12,8 @@ namespace {
 
 gss_OID_desc spnego_oid{6, const_cast<char*>("\x2b\x06\x01\x05\x05\x02")};
 gss_OID_desc krb5_oid{9, const_cast<char*>("\x2a\x86\x48\x86\xf7\x12\x01\x02\x02")};
+// The krb5 OID as Windows' SPNEGO has long announced it, with a wrong byte.
+gss_OID_desc krb5_ms_oid{9, const_cast<char*>("\x2a\x86\x48\x82\xf7\x12\x01\x02\x02")};
 gss_OID_desc ntlm_oid{10, const_cast<char*>("\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a")};
 
 // NTLM signatures are always this long; gss-ntlmssp puts it in front of the sealed data.
@@ -152,7 +154,7 @@ std::string gss_context::step(std::string_view input) {
     check(major, minor, "authentication failed", mechanism_);
     if (!(major & GSS_S_CONTINUE_NEEDED)) {
         established_ = true;
-        kerberos_ = same_oid(actual, krb5_oid);
+        kerberos_ = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
     }
     return token;
 }
