@@ -315,3 +315,28 @@ TEST_F(transport, unreachable_targets_and_bad_parameters_are_session_errors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(transport, an_enumeration_that_never_ends_is_abandoned) {
+    std::atomic<int> pulls{0};
+    std::atomic<int> releases{0};
+    test_server server([&](const request_view& r) {
+        if (r.action == "Release") {
+            ++releases;
+            return reply_plan{
+                500, fault_response(r.message_id, "n:InvalidEnumerationContext", "", "gone")};
+        }
+        ++pulls;
+        // Empty pages, each with a fresh context, never the end.
+        return reply_plan{200,
+                          pull_response(r.message_id, "", "uuid:n" + std::to_string(pulls), false)};
+    });
+    settings.max_retries = 0;
+    auto client = libwql::create_wsman_client(settings, nullptr);
+    EXPECT_EQ("libwql.error.getinstance_failed", error_key([&] { run(*client, server.port()); }));
+    EXPECT_EQ(1, releases.load());
+    EXPECT_GT(pulls.load(), 100);
+}
+
+}  // namespace

@@ -20,6 +20,13 @@ using detail::net_error;
 using detail::net_failure;
 using detail::wsman_transport;
 
+// Far beyond any real WMI class (a busy server has a few thousand processes or services).
+constexpr std::size_t max_pages = 100000;
+constexpr std::size_t max_rows = 1000000;
+// Windows answers a slow Pull with a TimedOut fault, never with an empty page; a run of empty
+// pages means the target is stuck.
+constexpr int max_empty_pages = 100;
+
 // Connections are shared only between identical targets and credentials.
 struct pool_key {
     std::string host;
@@ -234,8 +241,17 @@ private:
         std::string context = response.context;
         bool done = response.end_of_sequence;
         int timeouts = 0;
+        std::size_t pages = 0;
+        int empty_pages = 0;
         try {
             while (!done) {
+                // A target that never ends the sequence must not keep us here for ever.
+                if (++pages > max_pages || rows.size() > max_rows ||
+                    empty_pages > max_empty_pages) {
+                    throw libi18n::i18n_exception(cat::libwql_error_getinstance_failed(
+                        "the enumeration did not end after " + std::to_string(pages - 1) +
+                        " pages and " + std::to_string(rows.size()) + " instances"));
+                }
                 h = header(resource_uri);
                 response = call(h, detail::build_pull(h, context, settings_.max_elements), "Pull");
                 if (response.fault) {
@@ -246,6 +262,7 @@ private:
                     }
                     throw_fault(*response.fault, wmi_namespace);
                 }
+                empty_pages = response.rows.empty() ? empty_pages + 1 : 0;
                 std::move(response.rows.begin(), response.rows.end(), std::back_inserter(rows));
                 done = response.end_of_sequence;
                 // The target may hand out a new context with every page.
