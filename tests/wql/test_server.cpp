@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -30,7 +31,11 @@ using tcp = asio::ip::tcp;
 void ensure_ntlm_environment() {
     static std::once_flag once;
     std::call_once(once, [] {
-        const std::string dir = "/tmp/wql_test_" + std::to_string(::getpid());
+        static const std::string dir = "/tmp/wql_test_" + std::to_string(::getpid());
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        });
         ::mkdir(dir.c_str(), 0700);
         const std::string users = dir + "/ntlm_users";
         std::ofstream(users) << test_domain << ":" << test_user << ":" << test_password << "\n";
