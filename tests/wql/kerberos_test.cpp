@@ -190,3 +190,32 @@ TEST(kerberos_client, queries_in_both_modes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Monitoring users often enter an IP address. There is no Kerberos service name for it, so
+// Negotiate must fall back to NTLM (here: a realm-style user name the NTLM user file knows).
+TEST(kerberos_client, negotiate_falls_back_to_ntlm_for_an_ip_address) {
+    REQUIRE_REALM();
+    wql_test::test_server server([](const wql_test::request_view& r) {
+        return wql_test::reply_plan{
+            200, wql_test::enumerate_response(r.message_id, wql_test::fragment({{"Caption", "W"}}),
+                                              "", true)};
+    });
+    wql_test::add_ntlm_user("WQL.TEST", "krbuser", password);
+    auto client = libwql::create_wsman_client({8, 5, 5, 3, 3, 100}, nullptr);
+    // A NetBIOS domain (no Kerberos credentials at all) and a realm user (a ticket-granting
+    // ticket, but no service ticket for an address).
+    for (const auto& [domain, name, secret] :
+         {std::tuple{std::string(wql_test::test_domain), std::string(wql_test::test_user),
+                     std::string(wql_test::test_password)},
+          std::tuple{std::string("wql.test"), std::string("krbuser"), std::string(password)}}) {
+        auto session =
+            client->open_session({"127.0.0.1", domain, name, secret, 0, server.port(), false});
+        EXPECT_EQ(1u, session->query("SELECT Caption FROM Win32_OperatingSystem", "root\\cimv2")
+                          ->get_rows()
+                          .size());
+    }
+}
+
+}  // namespace

@@ -28,6 +28,21 @@ namespace http = beast::http;
 namespace base64 = beast::detail::base64;
 using tcp = asio::ip::tcp;
 
+namespace {
+
+const std::string& user_file() {
+    static const std::string path = "/tmp/wql_test_" + std::to_string(::getpid()) + "/ntlm_users";
+    return path;
+}
+
+}  // namespace
+
+void add_ntlm_user(const std::string& domain, const std::string& user,
+                   const std::string& password) {
+    ensure_ntlm_environment();
+    std::ofstream(user_file(), std::ios::app) << domain << ":" << user << ":" << password << "\n";
+}
+
 void ensure_ntlm_environment() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -37,7 +52,7 @@ void ensure_ntlm_environment() {
             std::filesystem::remove_all(dir, ignored);
         });
         ::mkdir(dir.c_str(), 0700);
-        const std::string users = dir + "/ntlm_users";
+        const std::string& users = user_file();
         std::ofstream(users) << test_domain << ":" << test_user << ":" << test_password << "\n";
         const std::string krb5 = dir + "/krb5.conf";
         std::ofstream(krb5) << "";

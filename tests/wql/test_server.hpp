@@ -16,6 +16,8 @@ namespace wql_test {
 
 // Writes the NTLM user file once and points GSSAPI at it (no Kerberos configuration).
 void ensure_ntlm_environment();
+// Adds an account to that user file (the acceptor reads it at every handshake).
+void add_ntlm_user(const std::string& domain, const std::string& user, const std::string& password);
 inline constexpr const char* test_domain = "TESTDOM";
 inline constexpr const char* test_user = "testuser";
 inline constexpr const char* test_password = "Secr3t!pass";
