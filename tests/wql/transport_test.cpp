@@ -296,12 +296,8 @@ TEST_F(transport, unreachable_targets_and_bad_parameters_are_session_errors) {
     auto client = libwql::create_wsman_client(settings, log);
     EXPECT_EQ("libwql.error.newsession_failed", error_key([&] { run(*client, closed_port); }));
 
+    // (Name lookups are not tested: they would leave loopback.)
     auto bad = parameters(closed_port);
-    bad.host = "no-such-host.invalid";
-    EXPECT_EQ("libwql.error.newsession_failed", error_key([&] {
-                  client->open_session(bad)->query("SELECT Name FROM X", "root\\cimv2");
-              }));
-    bad = parameters(closed_port);
     bad.host.clear();
     EXPECT_EQ("libwql.error.newsession_failed", error_key([&] { client->open_session(bad); }));
     bad = parameters(closed_port);

@@ -38,8 +38,8 @@ net_error classify(const beast::error_code& ec, const std::string& where) {
 http_connection::http_connection(std::string host, std::uint16_t port, std::size_t max_reply_bytes)
     : host_(std::move(host)), port_(port), max_reply_bytes_(max_reply_bytes), stream_(io_) {}
 
-void http_connection::run(duration timeout, const bool& done, const char* step,
-                          const std::function<void()>& cancel) {
+void http_connection::run(duration timeout, const bool& done, net_failure on_timeout,
+                          const char* step, const std::function<void()>& cancel) {
     io_.restart();
     io_.run_for(timeout);
     if (done) return;
@@ -51,7 +51,7 @@ void http_connection::run(duration timeout, const bool& done, const char* step,
     io_.run();
     open_ = false;
     throw net_error(
-        net_failure::timeout,
+        on_timeout,
         std::string(step) + ": no answer within " +
             std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count()) +
             " ms");
@@ -69,7 +69,8 @@ void http_connection::connect(duration timeout) {
                                endpoints = std::move(found);
                                done = true;
                            });
-    run(timeout, done, "name lookup", [&] { resolver.cancel(); });
+    // A lookup or connect that never finishes means an unreachable target, not a slow one.
+    run(timeout, done, net_failure::resolve, "name lookup", [&] { resolver.cancel(); });
     if (result) {
         throw net_error(net_failure::resolve,
                         "cannot resolve '" + host_ + "': " + result.message());
@@ -79,7 +80,7 @@ void http_connection::connect(duration timeout) {
         result = ec;
         done = true;
     });
-    run(timeout, done, "connect", {});
+    run(timeout, done, net_failure::connect, "connect", {});
     if (result) {
         close();
         throw net_error(net_failure::connect, "cannot connect to " + host_ + ":" +
@@ -112,7 +113,7 @@ http_connection::response http_connection::round_trip(request& req, duration tim
                          });
     });
     try {
-        run(timeout, done, "reply", {});
+        run(timeout, done, net_failure::timeout, "reply", {});
     } catch (const net_error&) {
         close();
         throw;

@@ -56,8 +56,9 @@ public:
     std::size_t replies() const { return replies_; }
 
 private:
-    // Runs the queued operation until `done` or the deadline; on the deadline cancels it.
-    void run(duration timeout, const bool& done, const char* step,
+    // Runs the queued operation until `done` or the deadline; on the deadline cancels it and
+    // throws net_error of kind `on_timeout`.
+    void run(duration timeout, const bool& done, net_failure on_timeout, const char* step,
              const std::function<void()>& cancel);
 
     std::string host_;
