@@ -37,9 +37,9 @@ public:
     std::uint64_t as_uint64_t() const;
     // The value as a signed 64-bit integer; no value when it is NULL or not an integer.
     std::optional<std::int64_t> as_int64_t() const;
-    // A WS-Man datetime ("2013-04-15T16:28:43.488171Z", any fraction up to 7 digits, "Z" or
-    // "+hh:mm") or a raw DMTF datetime ("20130415162843.488171+060", offset in minutes),
-    // converted to UTC. Throws "libwql.error.field_has_wrong_type" otherwise (intervals too).
+    // A WS-Man datetime ("2013-04-15T16:28:43.488171Z": any number of fraction digits, kept
+    // to nanoseconds; "Z", "+hh:mm" or no zone for UTC; or a bare date) or a raw DMTF datetime
+    // ("20130415162843.488171+060", offset in minutes), converted to UTC. Throws "libwql.error.field_has_wrong_type" otherwise (intervals too).
     std::chrono::system_clock::time_point as_timestamp_t() const;
     // An interval ("P0DT0H1M40S" or DMTF "00000000000140.000000:000") as a duration.
     // Throws "libwql.error.field_has_wrong_type" when the value is not an interval.
