@@ -6,7 +6,7 @@ JOBS   ?= 2
 # Debian packages the build, tests and tools need.
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpugixml-dev libboost-dev libssl-dev libcli11-dev \
-            libkrb5-dev gss-ntlmssp clang-format python3-winrm
+            libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server python3-winrm clang-format
 
 .PHONY: all deps build test test-asan test-tsan demo format clean
 

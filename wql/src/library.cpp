@@ -1,0 +1,3 @@
+// libwql.so: the exported API comes from wql_core, whose public symbols carry WQL_API.
+// This unit only anchors the shared library.
+#include "libwql/libwql.hpp"

@@ -1,0 +1,247 @@
+#include "wsman_transport.hpp"
+
+#include <boost/beast/core/detail/base64.hpp>
+#include <boost/beast/http/field.hpp>
+#include <boost/beast/http/status.hpp>
+
+#include <algorithm>
+#include <cctype>
+
+#include "libi18n/catalogue.hpp"
+#include "winrm_framing.hpp"
+
+namespace libwql::detail {
+
+namespace http = boost::beast::http;
+namespace base64 = boost::beast::detail::base64;
+namespace cat = libi18n::catalogue;
+
+namespace {
+
+constexpr int max_auth_legs = 6;
+
+std::string encode64(const std::string& data) {
+    std::string out(base64::encoded_size(data.size()), '\0');
+    out.resize(base64::encode(out.data(), data.data(), data.size()));
+    return out;
+}
+
+std::string decode64(std::string_view text) {
+    std::string out(base64::decoded_size(text.size()), '\0');
+    const auto [written, read] = base64::decode(out.data(), text.data(), text.size());
+    out.resize(written);
+    return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The token of `scheme` among the WWW-Authenticate headers: nullopt when the scheme is not
+// offered, "" when offered without a token.
+std::optional<std::string> challenge(const http_connection::response& reply,
+                                     const std::string& scheme) {
+    for (auto it = reply.find(http::field::www_authenticate); it != reply.end(); ++it) {
+        if (it->name() != http::field::www_authenticate) break;
+        std::string_view value(it->value().data(), it->value().size());
+        const auto space = value.find(' ');
+        if (!iequals(value.substr(0, space), scheme)) continue;
+        if (space == std::string_view::npos) return std::string();
+        auto token = value.substr(space + 1);
+        while (!token.empty() && token.front() == ' ') token.remove_prefix(1);
+        return decode64(token);
+    }
+    return std::nullopt;
+}
+
+[[noreturn]] void denied(const std::string& detail) {
+    throw libi18n::i18n_exception(cat::libwql_error_access_denied(detail));
+}
+
+}  // namespace
+
+std::string principal_for(const wsman_connection_parameters& p) {
+    if (p.username.find('\\') != std::string::npos || p.username.find('@') != std::string::npos ||
+        p.domain.empty()) {
+        return p.username;
+    }
+    // Kerberos needs user@REALM; a DNS-style domain is taken as the realm. A NetBIOS domain
+    // only makes sense to NTLM.
+    if (p.authentication_mode == 1 || p.domain.find('.') != std::string::npos) {
+        std::string realm = p.domain;
+        std::transform(realm.begin(), realm.end(), realm.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        return p.username + "@" + realm;
+    }
+    return p.domain + "\\" + p.username;
+}
+
+wsman_transport::wsman_transport(const wsman_connection_parameters& parameters,
+                                 const wsman_client_settings& settings,
+                                 std::shared_ptr<liblog::log_interface> log)
+    : host_(parameters.host),
+      user_(principal_for(parameters)),
+      password_(parameters.password),
+      kerberos_only_(parameters.authentication_mode == 1),
+      scheme_(kerberos_only_ ? "Kerberos" : "Negotiate"),
+      connect_timeout_(std::max<std::int64_t>(1, settings.connect_timeout_s)),
+      // The target may use the whole OperationTimeout before it answers.
+      reply_timeout_(std::max<std::int64_t>(1, settings.operation_timeout_s) +
+                     std::max<std::int64_t>(1, settings.connect_timeout_s)),
+      log_(std::move(log)),
+      connection_(parameters.host, parameters.port,
+                  static_cast<std::size_t>(std::max<std::int32_t>(1, settings.max_reply_mib)) *
+                      1024 * 1024) {
+    const bool ipv6 = host_.find(':') != std::string::npos;
+    host_header_ = (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(parameters.port);
+    endpoint_ = "http://" + host_header_ + "/wsman";
+}
+
+void wsman_transport::close() noexcept {
+    connection_.close();
+    context_.reset();
+}
+
+http_connection::request wsman_transport::make_request() const {
+    http_connection::request req{http::verb::post, "/wsman", 11};
+    req.set(http::field::host, host_header_);
+    req.set(http::field::user_agent, "libwql");
+    req.set(http::field::connection, "Keep-Alive");
+    return req;
+}
+
+http_connection::response wsman_transport::send(http_connection::request& req,
+                                                const std::string& what,
+                                                std::chrono::steady_clock::duration timeout) {
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count());
+    };
+    try {
+        auto answer = connection_.round_trip(req, timeout);
+        if (log_) {
+            log_->log(7, "WSMan " + endpoint_ + " " + what + ": HTTP " +
+                             std::to_string(answer.result_int()) + " in " + elapsed() + " ms");
+        }
+        return answer;
+    } catch (const net_error& e) {
+        if (log_)
+            log_->log(7, "WSMan " + endpoint_ + " " + what + ": failed in " + elapsed() +
+                             " ms: " + e.what());
+        throw;
+    }
+}
+
+void wsman_transport::authenticate() {
+    context_.reset();
+    connection_.connect(connect_timeout_);
+    try {
+        context_ = gss_context::initiator(
+            user_, password_, host_,
+            kerberos_only_ ? gss_mechanism::kerberos : gss_mechanism::negotiate);
+        std::string token = context_->step({});
+        for (int leg = 1; leg <= max_auth_legs; ++leg) {
+            auto req = make_request();
+            req.set(http::field::authorization, scheme_ + " " + encode64(token));
+            auto answer =
+                send(req, scheme_ + " authentication leg " + std::to_string(leg), connect_timeout_);
+            const auto offered = challenge(answer, scheme_);
+            if (answer.result() == http::status::unauthorized) {
+                if (!offered) {
+                    denied("the target does not offer " + scheme_ + " authentication");
+                }
+                if (offered->empty() || context_->established()) {
+                    denied("the target rejected the credentials of '" + user_ + "'");
+                }
+                token = context_->step(*offered);
+                continue;
+            }
+            if (answer.result() != http::status::ok) {
+                throw libi18n::i18n_exception(cat::libwql_error_wsman_init_failed(
+                    "unexpected HTTP status " + std::to_string(answer.result_int()) +
+                    " during authentication at " + endpoint_));
+            }
+            if (offered && !offered->empty()) context_->step(*offered);
+            if (!context_->established()) {
+                throw libi18n::i18n_exception(cat::libwql_error_wsman_init_failed(
+                    "authentication at " + endpoint_ + " did not complete"));
+            }
+            ++handshakes_;
+            return;
+        }
+        denied("authentication at " + endpoint_ + " did not finish in " +
+               std::to_string(max_auth_legs) + " legs");
+    } catch (const gss_error& e) {
+        close();
+        denied(e.what());
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+wsman_transport::reply wsman_transport::exchange(const std::string& soap, const char* action_name) {
+    const bool fresh = !is_open();
+    if (fresh) authenticate();
+    for (int attempt = 0;; ++attempt) {
+        const auto protocol =
+            kerberos_only_ ? winrm_framing::kerberos_protocol : winrm_framing::spnego_protocol;
+        winrm_framing::sealed_message message;
+        message.protocol = std::string(protocol);
+        message.original_type = std::string(winrm_framing::soap_content_type);
+        message.original_length = soap.size();
+        try {
+            std::tie(message.header, message.data) = context_->seal(soap);
+        } catch (const gss_error& e) {
+            close();
+            throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
+        }
+        auto req = make_request();
+        req.set(http::field::content_type, winrm_framing::content_type(protocol));
+        req.body() = winrm_framing::build_body(message);
+        auto response = send(req, action_name, reply_timeout_);
+
+        if (response.result() == http::status::unauthorized) {
+            close();
+            // The context was lost (server restart, idle expiry): one fresh handshake.
+            if (attempt == 0 && !fresh) {
+                authenticate();
+                continue;
+            }
+            denied("the target answered HTTP 401 to an authenticated request");
+        }
+        reply result;
+        result.status = response.result_int();
+        const auto type = response[http::field::content_type];
+        if (!winrm_framing::is_sealed_content_type(std::string_view(type.data(), type.size()))) {
+            // Windows sends some errors unsealed; a plaintext success would be a downgrade.
+            if (result.status == 200) {
+                close();
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_getinstance_failed("the target answered without encryption"));
+            }
+            result.body = std::move(response.body());
+            return result;
+        }
+        try {
+            auto sealed = winrm_framing::parse_body(response.body());
+            result.body = context_->unseal(sealed.header, sealed.data);
+            if (result.body.size() != sealed.original_length) {
+                throw winrm_framing::framing_error("decrypted length differs from Length");
+            }
+        } catch (const std::runtime_error& e) {
+            // The sealing sequence is now out of step; this socket is useless.
+            close();
+            throw libi18n::i18n_exception(cat::libwql_error_getinstance_failed(
+                std::string("cannot read the sealed reply: ") + e.what()));
+        }
+        return result;
+    }
+}
+
+}  // namespace libwql::detail

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gss_context.hpp"
+#include "http_connection.hpp"
+#include "liblog/log.hpp"
+#include "libwql/wsman_client.hpp"
+
+namespace libwql::detail {
+
+// One authenticated WinRM connection: HTTP keep-alive socket + GSSAPI context bound to it.
+// Every request after the handshake is sealed. Not thread-safe: one request at a time.
+class wsman_transport {
+public:
+    struct reply {
+        unsigned status = 0;
+        std::string body;  // plaintext SOAP (unsealed), may be empty
+    };
+
+    wsman_transport(const wsman_connection_parameters& parameters,
+                    const wsman_client_settings& settings,
+                    std::shared_ptr<liblog::log_interface> log);
+
+    // Sends one SOAP request, connecting and authenticating first when needed; a 401 on an
+    // established context re-authenticates once on a fresh socket. Throws net_error for
+    // network failures and i18n_exception "libwql.error.access_denied" for rejected
+    // credentials.
+    reply exchange(const std::string& soap, const char* action_name);
+
+    const std::string& endpoint() const { return endpoint_; }
+    bool is_open() const { return connection_.is_open() && context_ && context_->established(); }
+    void close() noexcept;
+    // Handshakes completed by this transport (diagnostics and benchmarks).
+    std::size_t handshakes() const { return handshakes_; }
+
+private:
+    void authenticate();
+    http_connection::request make_request() const;
+    http_connection::response send(http_connection::request& req, const std::string& what,
+                                   std::chrono::steady_clock::duration timeout);
+
+    std::string host_;
+    std::string user_;
+    std::string password_;
+    bool kerberos_only_;
+    std::string scheme_;
+    std::string endpoint_;
+    std::string host_header_;
+    std::chrono::seconds connect_timeout_;
+    std::chrono::seconds reply_timeout_;
+    std::shared_ptr<liblog::log_interface> log_;
+    http_connection connection_;
+    std::optional<gss_context> context_;
+    std::size_t handshakes_ = 0;
+};
+
+// "DOMAIN\user", "user@REALM" or "user", the way GSSAPI wants the principal.
+std::string principal_for(const wsman_connection_parameters& parameters);
+
+}  // namespace libwql::detail
