@@ -53,10 +53,6 @@ std::int64_t now_us() {
         .count();
 }
 
-std::string print_json(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 // Everything a command needs once the module is loaded.
 class session {
 public:
@@ -66,14 +62,15 @@ public:
           err_(err),
           host_(opts.module_path.empty() ? default_module_path()
                                          : std::filesystem::path(opts.module_path)),
-          information_(parse_information(host_.module_information(true))),
+          information_raw_(host_.module_information(true)),
+          information_(parse_information(information_raw_)),
           catalogue_(information_.at("document")),
           texts_(catalogue_.document(), opts.language) {}
 
     module_host& host() { return host_; }
     const module_catalogue& catalogue() const { return catalogue_; }
     const text_table& texts() const { return texts_; }
-    const json& information() const { return information_; }
+    const std::string& information_raw() const { return information_raw_; }
     std::ostream& out() { return out_; }
     std::ostream& err() { return err_; }
     bool raw() const { return opts_.raw_json; }
@@ -82,8 +79,8 @@ public:
 
     void print_raw(const call_outcome& outcome) {
         if (raw()) {
-            for (const auto& message : outcome.messages) {
-                out_ << print_json(message) << "\n";
+            for (const auto& message : outcome.raw_messages) {
+                out_ << message << "\n";
             }
         }
     }
@@ -128,6 +125,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     module_host host_;
+    std::string information_raw_;
     json information_;
     module_catalogue catalogue_;
     text_table texts_;
@@ -152,7 +150,7 @@ std::string not_implemented(const std::string& kind) {
 
 int run_info(session& s) {
     if (s.raw()) {
-        s.out() << print_json(s.information()) << "\n";
+        s.out() << s.information_raw() << "\n";
         return exit_ok;
     }
     const auto& document = s.catalogue().document();
@@ -561,8 +559,8 @@ void add_target_options(CLI::App& command, options& opts) {
     command
         .add_option("--set", opts.assignments,
                     "setting key=value, keys as in the settings document (repeatable)")
-        ->take_all()
-        ->allow_extra_args(false);
+        ->expected(1)
+        ->take_all();
 }
 
 }  // namespace

@@ -133,6 +133,7 @@ void module_host::callback(std::uint64_t context, void* data, unsigned int size)
             (*target->observer)(message);
         }
         target->outcome->messages.push_back(std::move(message));
+        target->outcome->raw_messages.push_back(std::move(raw));
     } catch (...) {
     }
 }

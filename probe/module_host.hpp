@@ -28,6 +28,8 @@ inline constexpr int export_no_module = 3;
 struct call_outcome {
     int code = 0;
     std::vector<nlohmann::json> messages;
+    // The same messages as the module sent them, byte for byte.
+    std::vector<std::string> raw_messages;
 };
 
 // Called for every message as it arrives (on the thread of the export call), before the call

@@ -157,6 +157,8 @@ TEST(probe_scan, state_file_carries_channels_and_persistent_data_to_the_next_run
         std::istringstream in(text);
         for (std::string line; std::getline(in, line);) {
             lines.push_back(json::parse(line));  // one object a line, nothing else
+            // As the module sent it: the type first.
+            EXPECT_EQ(line.rfind(R"({"type":)", 0), 0u) << line;
         }
         return lines;
     };

@@ -12,7 +12,7 @@
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using callback_t = void (*)(std::uint64_t, void*, unsigned int);
 
 struct fake_state {
