@@ -201,6 +201,10 @@ std::map<std::string, std::string> build_settings(const module_catalogue& catalo
         }
     };
     put("host", target.host);
+    // An IPv6 literal can only be reached over IPv6; a name keeps the IPv4 default.
+    if (target.host.find(':') != std::string::npos) {
+        put("ipversion", "IPv6");
+    }
     put(std::string(credentials_prefix) + "domain", target.domain);
     put(std::string(credentials_prefix) + "username", target.user);
     put(std::string(credentials_prefix) + "password", target.password);

@@ -113,6 +113,12 @@ TEST(build_settings, target_options_then_assignments_in_order) {
     EXPECT_EQ(settings.at("found_section.found_group.name"), "C:=x");
     EXPECT_EQ(settings.at("timeout"), "7");
 
+    EXPECT_EQ(settings.at("ipversion"), "IPv4");
+    target_options v6;
+    v6.host = "2001:db8::7";
+    EXPECT_EQ(build_settings(catalogue, kind, v6, {}).at("ipversion"), "IPv6");
+    EXPECT_EQ(build_settings(catalogue, kind, v6, {"ipversion=IPv4"}).at("ipversion"), "IPv4");
+
     target.port = 443;
     EXPECT_EQ(build_settings(catalogue, kind, target, {}).at(compat + "port"), "443");
     EXPECT_EQ(build_settings(catalogue, kind, target, {compat + "port=8080"}).at(compat + "port"),
