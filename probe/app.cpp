@@ -22,7 +22,6 @@ using nlohmann::json;
 
 // Response codes of create, meta-scan and check that the exports share.
 constexpr int code_unknown_kind = 1;
-constexpr int code_invalid_settings = 6;
 constexpr int code_creation_failed = 7;
 constexpr int code_unknown_sensor_id = 8;
 constexpr unsigned int discovery_request = 1;
@@ -222,6 +221,11 @@ check_outcome run_check(session& s, const kind_entry& kind,
         return {exit_ok, false};
     }
     const json result = session::first_of(outcome, "check_result");
+    if (!result.is_object()) {
+        s.err() << "check " << kind.name << ": the module sent no check_result (code "
+                << outcome.code << ")\n";
+        return {exit_failure, true};
+    }
     const bool passed = outcome.code == 0 && result.is_object() && result.value("success", false);
     if (!s.raw()) {
         s.out() << "Check " << kind.name << " on " << settings.at("host") << ": "
@@ -266,6 +270,11 @@ discovery run_discover(session& s, const kind_entry& kind,
         return {exit_ok, false, json::array()};
     }
     const json result = session::first_of(outcome, "meta_scan_result");
+    if (!result.is_object()) {
+        s.err() << kind.name << ": the module sent no meta_scan_result (code " << outcome.code
+                << ")\n";
+        return {exit_failure, true, json::array()};
+    }
     if (outcome.code != 0 || !result.is_object() || result.value("response_code", 5) != 0) {
         if (!s.raw()) {
             const std::string why = s.message_text(result);

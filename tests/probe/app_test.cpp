@@ -92,6 +92,7 @@ TEST(probe_exit_codes, follow_what_the_module_reported) {
         {{"check", "--host", "bad.example"},
          exit_sensor_error,
          {"Check fake_check on bad.example: FAILED: The target did not answer"}},
+        {{"check", "--host", "silent.example"}, exit_failure, {"sent no check_result"}},
         {{"discover", "fake_metascan", "--host", "h"},
          exit_ok,
          {"... 50 halfway", "1. Disk C:", "name = C:"}},

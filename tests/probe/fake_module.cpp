@@ -259,7 +259,9 @@ FAKE_EXPORT int ExecuteCheck(int id, const void* data, unsigned int size) {
     const auto* bytes = static_cast<const char*>(data);
     const json doc = json::parse(bytes, bytes + size);
     if (doc.at("kind") != "fake_check") return 1;
-    const bool ok = doc.at("settings").value("host", "") == "good.example";
+    const std::string host = doc.at("settings").value("host", "");
+    if (host == "silent.example") return 0;  // claims to have run, sends nothing
+    const bool ok = host == "good.example";
     send({{"type", "check_result"},
           {"sensor_id", id},
           {"success", ok},
