@@ -1,104 +1,64 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "module_host.hpp"
+
 namespace {
 
 using nlohmann::json;
-using callback_t = void (*)(std::uint64_t, void*, unsigned int);
 
-// The entry points as a host in another language would bind them: by name, nothing else.
-struct module_api {
-    int (*GetApiLevel)();
-    int (*InitializeModule)(std::uint64_t, callback_t);
-    void (*GetModuleInformation)(bool);
-    int (*GetModuleInformationSync)(char*, unsigned int*, bool);
-    int (*CreateSensorInstance)(int, const void*, unsigned int);
-    int (*DestroySensorInstance)(int);
-    int (*ExecuteSensorScan)(int);
-    int (*ExecuteMetaScan)(int, unsigned int, const void*, unsigned int);
-    int (*ExecuteCheck)(int, const void*, unsigned int);
-    int (*CleanupModule)();
-};
-
-template <typename F>
-void bind(void* library, const char* name, F& target) {
-    void* symbol = dlsym(library, name);
-    ASSERT_NE(symbol, nullptr) << name;
-    target = reinterpret_cast<F>(symbol);
-}
-
-std::mutex inbox_mutex;
-std::vector<json> inbox;
-
-void host_callback(std::uint64_t context, void* data, unsigned int size) {
-    EXPECT_EQ(context, 0x1234567890ULL);
-    const auto* bytes = static_cast<const char*>(data);
-    auto message = json::parse(bytes, bytes + size);
-    std::lock_guard lock(inbox_mutex);
-    inbox.push_back(std::move(message));
-}
-
+// The probe's host: dlopen, the ten exports bound by name, the callback collecting each call's
+// messages on the calling thread.
 TEST(e2e_host, loads_the_module_and_drives_only_the_exports) {
-    void* library = dlopen(LIBWMI_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    module_api api{};
-    bind(library, "GetApiLevel", api.GetApiLevel);
-    bind(library, "InitializeModule", api.InitializeModule);
-    bind(library, "GetModuleInformation", api.GetModuleInformation);
-    bind(library, "GetModuleInformationSync", api.GetModuleInformationSync);
-    bind(library, "CreateSensorInstance", api.CreateSensorInstance);
-    bind(library, "DestroySensorInstance", api.DestroySensorInstance);
-    bind(library, "ExecuteSensorScan", api.ExecuteSensorScan);
-    bind(library, "ExecuteMetaScan", api.ExecuteMetaScan);
-    bind(library, "ExecuteCheck", api.ExecuteCheck);
-    bind(library, "CleanupModule", api.CleanupModule);
+    wmiprobe::module_host host(LIBWMI_PATH);
     // Internal names stay hidden from the host.
-    EXPECT_EQ(dlsym(library, "_ZN4wmi13VexaModuleWMID0Ev"), nullptr);
+    EXPECT_EQ(host.symbol("_ZN4wmi13VexaModuleWMID0Ev"), nullptr);
+    EXPECT_NE(host.symbol("ExecuteSensorScan"), nullptr);
+    EXPECT_EQ(host.api_level(), 6);
 
-    EXPECT_EQ(api.GetApiLevel(), 6);
-    ASSERT_EQ(api.InitializeModule(0x1234567890ULL, &host_callback), 0);
-
-    unsigned int size = 0;
-    ASSERT_EQ(api.GetModuleInformationSync(nullptr, &size, false), 0);
-    std::string buffer(size, '\0');
-    ASSERT_EQ(api.GetModuleInformationSync(buffer.data(), &size, false), 0);
-    const json info = json::parse(buffer);
+    const json info = json::parse(host.module_information(false));
+    EXPECT_EQ(info.at("type"), "module_information");
     EXPECT_EQ(info.at("document").at("MetaData").at("Name"), "wmi");
     EXPECT_EQ(info.at("document").at("Revision"), 15);
+    EXPECT_FALSE(info.at("document").contains("Text"));
+    EXPECT_TRUE(json::parse(host.module_information(true)).at("document").contains("Text"));
 
     // Requests from several host threads at once, each answered on its own thread.
     const std::string doc =
         R"({"kind":"unknown_kind","settings":{"shared_windows_credentials_section.shared_windows_credentials_group.password":"hunter2"}})";
     std::vector<std::thread> threads;
+    std::vector<wmiprobe::call_outcome> creates(4);
+    std::vector<int> scans(4, -1);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            EXPECT_EQ(api.CreateSensorInstance(t, doc.data(), static_cast<unsigned>(doc.size())),
-                      1);
-            EXPECT_EQ(api.ExecuteSensorScan(t), 8);
+            creates[t] = host.create_sensor(t, doc);
+            scans[t] = host.scan_sensor(t).code;
         });
     }
     for (auto& th : threads) th.join();
-    {
-        std::lock_guard lock(inbox_mutex);
-        ASSERT_EQ(inbox.size(), 4u);
-        for (const auto& m : inbox) {
-            EXPECT_EQ(m.at("type"), "sensor_create_error");
-            EXPECT_EQ(m.at("response_code"), 1);
-            EXPECT_EQ(m.dump().find("hunter2"), std::string::npos);
-        }
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(creates[t].code, 1);
+        EXPECT_EQ(scans[t], 8);
+        ASSERT_EQ(creates[t].messages.size(), 1u);
+        const auto& m = creates[t].messages.front();
+        EXPECT_EQ(m.at("type"), "sensor_create_error");
+        EXPECT_EQ(m.at("sensor_id"), t);
+        EXPECT_EQ(m.at("response_code"), 1);
+        EXPECT_EQ(m.dump().find("hunter2"), std::string::npos);
     }
+    EXPECT_TRUE(host.stray_messages().empty());
+}
 
-    EXPECT_EQ(api.CleanupModule(), 0);
-    EXPECT_EQ(api.ExecuteSensorScan(0), 3);
-    EXPECT_EQ(dlclose(library), 0);
+TEST(e2e_host, a_second_host_starts_a_fresh_module) {
+    // CleanupModule in the first host's destructor lets the next InitializeModule succeed.
+    { wmiprobe::module_host first(LIBWMI_PATH); }
+    wmiprobe::module_host second(LIBWMI_PATH);
+    EXPECT_EQ(second.destroy_sensor(1).code, 8);
 }
 
 }  // namespace

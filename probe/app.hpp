@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demo_target.hpp"
+
+namespace wmiprobe {
+
+inline constexpr int exit_ok = 0;
+// A sensor reported an error or down state, a meta-scan failed, or the check failed.
+inline constexpr int exit_sensor_error = 1;
+// Wrong usage, or the module could not be loaded or misbehaved.
+inline constexpr int exit_failure = 2;
+
+struct app_context {
+    std::function<std::unique_ptr<demo_target>()> make_target = make_simulated_target;
+    // Seconds between the two scan rounds of the demo.
+    double demo_pause_seconds = 1.0;
+};
+
+// The whole program: `arguments` without the program name; results to `out`, errors to
+// `err`; returns the exit code.
+int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+        const app_context& context = {});
+
+}  // namespace wmiprobe
