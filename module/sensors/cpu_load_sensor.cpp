@@ -60,8 +60,7 @@ std::optional<processor_cpu_load::sample> processor_cpu_load::sample_of(
     const libwql::wql_query_row& row) {
     const auto timestamp = access::optional_int64(row, "Timestamp_Sys100NS");
     const auto percent = access::optional_int64(row, "PercentProcessorTime");
-    return counters::make_processor_sample(access::selected_text(row, "Name"), percent,
-                                           timestamp);
+    return counters::make_processor_sample(access::selected_text(row, "Name"), percent, timestamp);
 }
 
 std::optional<double> processor_cpu_load::update(const libwql::wql_query_row& row) {
@@ -92,8 +91,7 @@ std::string cpu_load_sensor::timestamp_key(const std::string& name) {
     return "sample." + name + ".timestamp_sys100ns";
 }
 
-std::optional<counters::processor_sample> cpu_load_sensor::load_previous(
-    const std::string& name) {
+std::optional<counters::processor_sample> cpu_load_sensor::load_previous(const std::string& name) {
     auto& data = persistent();
     const auto timestamp = stored_counter(data.at_opt(timestamp_key(name)));
     const auto percent = stored_counter(data.at_opt(percent_key(name)));

@@ -28,8 +28,7 @@ const std::array<channel_definition, 4> memory_channels{{
 }  // namespace
 
 memory_sensor::memory_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-                             settings::memory_sensor settings,
-                             std::map<int, std::string> channels,
+                             settings::memory_sensor settings, std::map<int, std::string> channels,
                              std::map<std::string, std::string> persistent)
     : sensor_base(std::move(container), id, std::move(settings), std::move(channels),
                   std::move(persistent)) {

@@ -14,8 +14,8 @@ namespace wmi {
 class memory_sensor : public libvexahelper::sensors::sensor_base<settings::memory_sensor> {
 public:
     memory_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-       settings::memory_sensor settings, std::map<int, std::string> channels,
-       std::map<std::string, std::string> persistent);
+                  settings::memory_sensor settings, std::map<int, std::string> channels,
+                  std::map<std::string, std::string> persistent);
     void work() override;
 
 private:

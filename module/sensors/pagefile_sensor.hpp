@@ -14,8 +14,8 @@ namespace wmi {
 class pagefile_sensor : public libvexahelper::sensors::sensor_base<settings::pagefile_sensor> {
 public:
     pagefile_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-       settings::pagefile_sensor settings, std::map<int, std::string> channels,
-       std::map<std::string, std::string> persistent);
+                    settings::pagefile_sensor settings, std::map<int, std::string> channels,
+                    std::map<std::string, std::string> persistent);
     void work() override;
 
 private:

@@ -33,8 +33,7 @@ inline constexpr std::array<std::string_view, 2> memory{"FreePhysicalMemory",
                                                         "TotalVisibleMemorySize"};
 inline constexpr std::array<std::string_view, 1> caption{"Caption"};
 inline constexpr std::array<std::string_view, 2> boot_times{"LastBootUpTime", "LocalDateTime"};
-inline constexpr std::array<std::string_view, 2> paging_file{"PercentUsage",
-                                                             "PercentUsage_Base"};
+inline constexpr std::array<std::string_view, 2> paging_file{"PercentUsage", "PercentUsage_Base"};
 inline constexpr std::array<std::string_view, 3> processor{"Name", "PercentProcessorTime",
                                                            "Timestamp_Sys100NS"};
 }  // namespace fields
@@ -42,8 +41,7 @@ inline constexpr std::array<std::string_view, 3> processor{"Name", "PercentProce
 namespace queries {
 inline constexpr query_definition memory{cimv2, classes::operating_system, fields::memory};
 inline constexpr query_definition caption{cimv2, classes::operating_system, fields::caption};
-inline constexpr query_definition boot_times{cimv2, classes::operating_system,
-                                             fields::boot_times};
+inline constexpr query_definition boot_times{cimv2, classes::operating_system, fields::boot_times};
 inline constexpr query_definition paging_file{cimv2, classes::paging_file, fields::paging_file};
 inline constexpr query_definition processor{cimv2, classes::processor, fields::processor};
 }  // namespace queries

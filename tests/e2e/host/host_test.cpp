@@ -8,8 +8,8 @@
 
 namespace {
 
-using nlohmann::json;
 using e2e::module_api;
+using nlohmann::json;
 
 TEST(e2e_host, loads_the_module_and_drives_only_the_exports) {
     void* library = dlopen(LIBWMI_PATH, RTLD_NOW | RTLD_LOCAL);

@@ -42,10 +42,10 @@ protected:
             return winrm_simulator::sim_clock::time_point(1796486400s) +
                    std::chrono::seconds(clock_offset_s.load());
         };
-        target_ = new winrm_simulator::simulator(
-            winrm_simulator::machine_model::load_file(WMI_SIMULATOR_MODELS_DIR
-                                                      "/windows_server.json"),
-            options);
+        target_ =
+            new winrm_simulator::simulator(winrm_simulator::machine_model::load_file(
+                                               WMI_SIMULATOR_MODELS_DIR "/windows_server.json"),
+                                           options);
         target_->start();
 
         library_ = dlopen(LIBWMI_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -63,7 +63,8 @@ protected:
 
     static std::string document(const std::string& kind, const std::string& password,
                                 const json& persistent = json::object()) {
-        const std::string cred = "shared_windows_credentials_section.shared_windows_credentials_group.";
+        const std::string cred =
+            "shared_windows_credentials_section.shared_windows_credentials_group.";
         const std::string compat =
             "shared_windows_compatibility_section.shared_windows_compatibility_group.";
         return json{{"kind", kind},
@@ -179,7 +180,8 @@ TEST_F(sensors_e2e, a_re_created_cpu_sensor_continues_from_its_persistent_data) 
 
     // The host stores what the module sent and hands it back on the next create.
     json persistent = json::object();
-    for (const auto& m : since(before, "persistent_data", 20)) persistent[m.at("key")] = m.at("value");
+    for (const auto& m : since(before, "persistent_data", 20))
+        persistent[m.at("key")] = m.at("value");
     EXPECT_TRUE(persistent.contains("next_channel_id"));
     EXPECT_FALSE(persistent.contains("_Total"));
 

@@ -72,8 +72,8 @@ private:
 inline libwql::wql_query_row row(const std::map<std::string, std::string>& fields) {
     libwql::wql_query_row r;
     for (const auto& [name, value] : fields) {
-        const bool datetime = value.find('T') != std::string::npos && value.size() > 10 &&
-                              value.find('-') == 4;
+        const bool datetime =
+            value.find('T') != std::string::npos && value.size() > 10 && value.find('-') == 4;
         r.set(libwql::wql_query_field(name, {value},
                                       datetime ? libwql::wql_query_field::kind::datetime
                                                : libwql::wql_query_field::kind::scalar));
@@ -96,8 +96,8 @@ inline std::vector<log_line> read_log(const std::filesystem::path& file) {
         const auto close = line.find("] ");
         if (open != std::string::npos && close != std::string::npos && close > open &&
             close - open <= 4) {
-            lines.push_back({std::stoi(line.substr(open + 2, close - open - 2)),
-                             line.substr(close + 2)});
+            lines.push_back(
+                {std::stoi(line.substr(open + 2, close - open - 2)), line.substr(close + 2)});
         } else if (!lines.empty()) {
             lines.back().text += "\n" + line;
         }

@@ -32,9 +32,8 @@ protected:
     template <typename Sensor>
     std::unique_ptr<Sensor> make(int id, std::map<std::string, std::string> persistent = {},
                                  std::map<int, std::string> known = {}) {
-        return std::make_unique<Sensor>(container_, id,
-                                        settings<typename Sensor::settings_type>(), known,
-                                        std::move(persistent));
+        return std::make_unique<Sensor>(container_, id, settings<typename Sensor::settings_type>(),
+                                        known, std::move(persistent));
     }
     std::vector<json> results() const { return recorder_->of_type("sensor_scan_result"); }
     json last_result() const {
@@ -45,7 +44,8 @@ protected:
     // The host's view of a sensor's persistent data after replaying every message.
     std::map<std::string, std::string> stored() const {
         std::map<std::string, std::string> data;
-        for (const auto& m : recorder_->of_type("persistent_data")) data[m.at("key")] = m.at("value");
+        for (const auto& m : recorder_->of_type("persistent_data"))
+            data[m.at("key")] = m.at("value");
         return data;
     }
     void answer_with(fake::rows rows) {
@@ -95,7 +95,8 @@ TEST_F(sensors, channels_are_announced_with_their_codes_and_limits) {
     const std::vector<expected> table{
         {1, 0, "channel.available_memory_percent", "", 3, 5, 0, true, 20.0, nullptr, 10.0, nullptr},
         {1, 1, "channel.available_memory", "", 1, 2, 9, false, nullptr, nullptr, nullptr, nullptr},
-        {1, 2, "channel.used_memory_percent", "", 3, 5, 0, false, nullptr, nullptr, nullptr, nullptr},
+        {1, 2, "channel.used_memory_percent", "", 3, 5, 0, false, nullptr, nullptr, nullptr,
+         nullptr},
         {1, 3, "channel.used_memory", "", 1, 2, 9, false, nullptr, nullptr, nullptr, nullptr},
         {2, 0, "channel.usage", "#:channel.usage[]", 3, 5, 0, true, nullptr, 60.0, nullptr, 90.0},
         {3, 0, "channel.system_uptime", "#:channel.system_uptime[]", 1, 7, 0, false, nullptr,
@@ -196,11 +197,17 @@ TEST_F(sensors, memory_reports_bytes_and_percentages_for_the_edge_cases) {
         double used_percent;
         long long used_bytes;
     } const cases[] = {
-        {{{"TotalVisibleMemorySize", "1000"}, {"FreePhysicalMemory", "250"}}, 25.0, 256000, 75.0,
+        {{{"TotalVisibleMemorySize", "1000"}, {"FreePhysicalMemory", "250"}},
+         25.0,
+         256000,
+         75.0,
          768000},
         {{{"TotalVisibleMemorySize", "1000"}}, 0.0, 0, 100.0, 1024000},  // free absent
-        {{{"TotalVisibleMemorySize", "1000"}, {"FreePhysicalMemory", "4000"}}, 100.0, 1024000,
-         0.0, 0},  // free above total
+        {{{"TotalVisibleMemorySize", "1000"}, {"FreePhysicalMemory", "4000"}},
+         100.0,
+         1024000,
+         0.0,
+         0},  // free above total
     };
     auto sensor = make<wmi::memory_sensor>(8);
     for (const auto& c : cases) {
@@ -223,8 +230,8 @@ TEST_F(sensors, memory_reports_bytes_and_percentages_for_the_edge_cases) {
 TEST_F(sensors, memory_without_a_total_is_an_error_not_a_missing_field) {
     auto sensor = make<wmi::memory_sensor>(9);
     for (const auto& fields : {std::map<std::string, std::string>{{"FreePhysicalMemory", "5"}},
-                               std::map<std::string, std::string>{
-                                   {"TotalVisibleMemorySize", "0"}, {"FreePhysicalMemory", "0"}}}) {
+                               std::map<std::string, std::string>{{"TotalVisibleMemorySize", "0"},
+                                                                  {"FreePhysicalMemory", "0"}}}) {
         answer_with({row(fields)});
         sensor->scan();
         EXPECT_EQ(last_result().at("message").at("key"), "#:error.total_memory_is_zero[]");
@@ -247,11 +254,16 @@ TEST_F(sensors, pagefile_usage_is_not_clamped_and_a_zero_base_fails) {
     } const cases[] = {
         {{{"PercentUsage", "1740"}, {"PercentUsage_Base", "16384"}}, 0, "", 1740 * 100.0 / 16384},
         {{{"PercentUsage", "300"}, {"PercentUsage_Base", "200"}}, 0, "", 150.0},
-        {{{"PercentUsage", "300"}, {"PercentUsage_Base", "0"}}, 3,
-         "#:error.pagefile_usage_base_is_zero[]", 0},
-        {{{"PercentUsage_Base", "10"}}, 3,
-         "#:error.required_field_unavailable[Win32_PerfRawData_PerfOS_PagingFile,PercentUsage]", 0},
-        {{{"PercentUsage", "10"}}, 3,
+        {{{"PercentUsage", "300"}, {"PercentUsage_Base", "0"}},
+         3,
+         "#:error.pagefile_usage_base_is_zero[]",
+         0},
+        {{{"PercentUsage_Base", "10"}},
+         3,
+         "#:error.required_field_unavailable[Win32_PerfRawData_PerfOS_PagingFile,PercentUsage]",
+         0},
+        {{{"PercentUsage", "10"}},
+         3,
          "#:error.required_field_unavailable[Win32_PerfRawData_PerfOS_PagingFile,"
          "PercentUsage_Base]",
          0},
@@ -292,13 +304,13 @@ TEST_F(sensors, cpu_first_scan_collects_and_second_scan_reports_per_processor) {
     EXPECT_EQ(r.at("message").at("text"),
               "Collecting initial sample. Data will be available on the next scan.");
     EXPECT_TRUE(r.at("channels").empty());
-    EXPECT_EQ(stored(), (std::map<std::string, std::string>{
-                            {"sample.0.percent_processor_time", "100"},
-                            {"sample.0.timestamp_sys100ns", "1000"},
-                            {"sample.1.percent_processor_time", "200"},
-                            {"sample.1.timestamp_sys100ns", "1000"},
-                            {"sample._Total.percent_processor_time", "150"},
-                            {"sample._Total.timestamp_sys100ns", "1000"}}));
+    EXPECT_EQ(stored(),
+              (std::map<std::string, std::string>{{"sample.0.percent_processor_time", "100"},
+                                                  {"sample.0.timestamp_sys100ns", "1000"},
+                                                  {"sample.1.percent_processor_time", "200"},
+                                                  {"sample.1.timestamp_sys100ns", "1000"},
+                                                  {"sample._Total.percent_processor_time", "150"},
+                                                  {"sample._Total.timestamp_sys100ns", "1000"}}));
 
     // 1000 ticks later: processor 0 idle 875 of them (12.5 %), processor 1 never idle.
     answer_with(processors(2000, 975, 200, 587));
@@ -340,12 +352,14 @@ TEST_F(sensors, cpu_channel_ids_survive_re_creation_and_new_processors_get_the_n
     // The host hands back what it stored; processor "1" now comes first and "2" is new.
     auto second = make<wmi::cpu_load_sensor>(12, stored(), {{0, "Total"}, {1, "P0"}, {2, "P1"}});
     const auto announced_before = recorder_->of_type("dynamic_channel").size();
-    answer_with({row({{"Name", "1"}, {"PercentProcessorTime", "800"}, {"Timestamp_Sys100NS", "3000"}}),
-                 row({{"Name", "2"}, {"PercentProcessorTime", "5"}, {"Timestamp_Sys100NS", "3000"}}),
-                 row({{"Name", "0"}, {"PercentProcessorTime", "1100"}, {"Timestamp_Sys100NS", "3000"}})});
+    answer_with(
+        {row({{"Name", "1"}, {"PercentProcessorTime", "800"}, {"Timestamp_Sys100NS", "3000"}}),
+         row({{"Name", "2"}, {"PercentProcessorTime", "5"}, {"Timestamp_Sys100NS", "3000"}}),
+         row({{"Name", "0"}, {"PercentProcessorTime", "1100"}, {"Timestamp_Sys100NS", "3000"}})});
     second->scan();
     EXPECT_EQ(values_of(last_result()), (std::map<int, double>{{2, 90.0}, {1, 50.0}}));
-    answer_with({row({{"Name", "2"}, {"PercentProcessorTime", "505"}, {"Timestamp_Sys100NS", "4000"}})});
+    answer_with(
+        {row({{"Name", "2"}, {"PercentProcessorTime", "505"}, {"Timestamp_Sys100NS", "4000"}})});
     second->scan();
     EXPECT_EQ(values_of(last_result()), (std::map<int, double>{{3, 50.0}}));
     EXPECT_EQ(stored().at("2"), "3");
@@ -363,14 +377,46 @@ TEST_F(sensors, cpu_counters_that_cannot_be_compared_yield_no_value_but_replace_
         long long idle, t;
         std::optional<double> value;
     } const cases[] = {
-        {"idle counter went backwards", {{"percent_processor_time", "500"}, {"timestamp_sys100ns", "1000"}}, 400, 2000, std::nullopt},
-        {"equal timestamps", {{"percent_processor_time", "100"}, {"timestamp_sys100ns", "2000"}}, 200, 2000, std::nullopt},
-        {"idle ran faster than time", {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "1000"}}, 5000, 2000, 0.0},
-        {"fully busy", {{"percent_processor_time", "700"}, {"timestamp_sys100ns", "1000"}}, 700, 2000, 100.0},
-        {"stored text with a tail", {{"percent_processor_time", "12abc"}, {"timestamp_sys100ns", "1000"}}, 512, 2000, 50.0},
-        {"stored text without digits", {{"percent_processor_time", "abc"}, {"timestamp_sys100ns", "1000"}}, 512, 2000, std::nullopt},
-        {"stored minus only", {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "-"}}, 512, 2000, std::nullopt},
-        {"zeros after an unusable row", {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "0"}}, 512, 2000, std::nullopt},
+        {"idle counter went backwards",
+         {{"percent_processor_time", "500"}, {"timestamp_sys100ns", "1000"}},
+         400,
+         2000,
+         std::nullopt},
+        {"equal timestamps",
+         {{"percent_processor_time", "100"}, {"timestamp_sys100ns", "2000"}},
+         200,
+         2000,
+         std::nullopt},
+        {"idle ran faster than time",
+         {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "1000"}},
+         5000,
+         2000,
+         0.0},
+        {"fully busy",
+         {{"percent_processor_time", "700"}, {"timestamp_sys100ns", "1000"}},
+         700,
+         2000,
+         100.0},
+        {"stored text with a tail",
+         {{"percent_processor_time", "12abc"}, {"timestamp_sys100ns", "1000"}},
+         512,
+         2000,
+         50.0},
+        {"stored text without digits",
+         {{"percent_processor_time", "abc"}, {"timestamp_sys100ns", "1000"}},
+         512,
+         2000,
+         std::nullopt},
+        {"stored minus only",
+         {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "-"}},
+         512,
+         2000,
+         std::nullopt},
+        {"zeros after an unusable row",
+         {{"percent_processor_time", "0"}, {"timestamp_sys100ns", "0"}},
+         512,
+         2000,
+         std::nullopt},
     };
     int id = 100;
     for (const auto& c : cases) {
@@ -403,13 +449,13 @@ TEST_F(sensors, cpu_counters_that_cannot_be_compared_yield_no_value_but_replace_
 }
 
 TEST_F(sensors, cpu_unusable_rows_store_zeros_and_others_still_report) {
-    auto sensor = make<wmi::cpu_load_sensor>(
-        13, {{"sample.0.percent_processor_time", "100"},
-             {"sample.0.timestamp_sys100ns", "1000"},
-             {"sample.1.percent_processor_time", "100"},
-             {"sample.1.timestamp_sys100ns", "1000"}});
-    answer_with({row({{"Name", "0"}, {"PercentProcessorTime", "600"}, {"Timestamp_Sys100NS", "2000"}}),
-                 row({{"Name", "1"}, {"Timestamp_Sys100NS", "2000"}})});
+    auto sensor = make<wmi::cpu_load_sensor>(13, {{"sample.0.percent_processor_time", "100"},
+                                                  {"sample.0.timestamp_sys100ns", "1000"},
+                                                  {"sample.1.percent_processor_time", "100"},
+                                                  {"sample.1.timestamp_sys100ns", "1000"}});
+    answer_with(
+        {row({{"Name", "0"}, {"PercentProcessorTime", "600"}, {"Timestamp_Sys100NS", "2000"}}),
+         row({{"Name", "1"}, {"Timestamp_Sys100NS", "2000"}})});
     sensor->scan();
     const auto r = last_result();
     EXPECT_EQ(r.at("message").at("text"), "OK");
@@ -435,7 +481,8 @@ TEST_F(sensors, cpu_errors_end_the_scan) {
     answer_with({row({{"PercentProcessorTime", "1"}, {"Timestamp_Sys100NS", "2000"}})});
     sensor->scan();
     EXPECT_EQ(last_result().at("response_code"), 3);  // no Name
-    answer_with({row({{"Name", "0"}, {"PercentProcessorTime", "600"}, {"Timestamp_Sys100NS", "2000"}})});
+    answer_with(
+        {row({{"Name", "0"}, {"PercentProcessorTime", "600"}, {"Timestamp_Sys100NS", "2000"}})});
     sensor->scan();
     EXPECT_EQ(last_result().at("response_code"), 3);  // stored channel id is not a number
     EXPECT_EQ(last_result().at("message").at("text"), "stoi");
@@ -455,7 +502,10 @@ TEST_F(check, success_logs_at_level_7_and_failures_at_level_0) {
         bool success;
         fake::log_line line;
     } const cases[] = {
-        {"answers", "", {row({{"Caption", "Windows"}})}, true,
+        {"answers",
+         "",
+         {row({{"Caption", "Windows"}})},
+         true,
          {7, "WSMan connection to target.example established successfully."}},
         {"no instance", "", {}, false, {0, "Win32_OperatingSystem query returned no results."}},
         {"wrong password", "Access is denied.", {}, false, {0, "Access is denied."}},
@@ -473,7 +523,8 @@ TEST_F(check, success_logs_at_level_7_and_failures_at_level_0) {
         EXPECT_EQ(results.back().at("success"), c.success);
         const auto log = sensor_log(id);
         ASSERT_GE(log.size(), 2u);
-        EXPECT_EQ(log.front(), (fake::log_line{7, "Initialize: wsman_check version is: 1.21.0.22799"}));
+        EXPECT_EQ(log.front(),
+                  (fake::log_line{7, "Initialize: wsman_check version is: 1.21.0.22799"}));
         EXPECT_EQ(log.back(), c.line);
         for (const auto& l : log) EXPECT_EQ(l.text.find("Secret-1"), std::string::npos);
     }

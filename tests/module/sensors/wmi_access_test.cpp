@@ -94,8 +94,8 @@ TEST_F(session_fixture, each_query_routine_asks_its_class_fields_and_namespace) 
 }
 
 TEST(wmi_access, accessors_apply_their_presence_rules) {
-    libwql::wql_query_row r = row({{"Text", "x"}, {"Empty", ""}, {"Number", "42"},
-                                   {"Boot", "2026-01-01T00:00:01Z"}});
+    libwql::wql_query_row r =
+        row({{"Text", "x"}, {"Empty", ""}, {"Number", "42"}, {"Boot", "2026-01-01T00:00:01Z"}});
     r.set(libwql::wql_query_field::null("Nothing"));
     EXPECT_EQ(access::optional_text(r, "Text"), "x");
     EXPECT_EQ(access::optional_text(r, "Empty"), std::nullopt);
