@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -6,7 +7,6 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 #include "demo_target.hpp"

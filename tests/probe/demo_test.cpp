@@ -77,31 +77,31 @@ TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
     ASSERT_EQ(result.code, exit_ok) << shown;
     ASSERT_FALSE(account.password.empty());
     EXPECT_FALSE(contains(shown, account.password)) << "the demo password leaked";
-    EXPECT_TRUE(contains(result.out, "Simulated Windows target on 127.0.0.1:" +
-                                         std::to_string(account.port)));
+    EXPECT_TRUE(contains(result.out,
+                         "Simulated Windows target on 127.0.0.1:" + std::to_string(account.port)));
 
     for (const auto& kind : registered()) {
         const std::string name = kind.name;
         SCOPED_TRACE(name);
         EXPECT_FALSE(contains(shown, name + ": not implemented by this module build"));
         switch (kind.family) {
-        case wmi::kind_family::check:
-            EXPECT_TRUE(contains(result.out, "Check " + name + " on 127.0.0.1: passed"));
-            break;
-        case wmi::kind_family::metascan: {
-            const auto block = block_after(result.out, "Discovering with " + name + " on ");
-            EXPECT_TRUE(std::regex_search(block, std::regex("\n  [0-9]+ found\n"))) << block;
-            break;
-        }
-        case wmi::kind_family::sensor:
-            for (const char* round : {"Scan 1/2 of ", "Scan 2/2 of "}) {
-                const auto block = block_after(result.out, round + name + "\n");
-                const auto status = block.find("\n  Status: ");
-                ASSERT_NE(status, std::string::npos) << round << "\n" << block;
-                const auto said = block.substr(status + 11, 7);
-                EXPECT_TRUE(said.starts_with("ok") || said.starts_with("warning")) << block;
+            case wmi::kind_family::check:
+                EXPECT_TRUE(contains(result.out, "Check " + name + " on 127.0.0.1: passed"));
+                break;
+            case wmi::kind_family::metascan: {
+                const auto block = block_after(result.out, "Discovering with " + name + " on ");
+                EXPECT_TRUE(std::regex_search(block, std::regex("\n  [0-9]+ found\n"))) << block;
+                break;
             }
-            break;
+            case wmi::kind_family::sensor:
+                for (const char* round : {"Scan 1/2 of ", "Scan 2/2 of "}) {
+                    const auto block = block_after(result.out, round + name + "\n");
+                    const auto status = block.find("\n  Status: ");
+                    ASSERT_NE(status, std::string::npos) << round << "\n" << block;
+                    const auto said = block.substr(status + 11, 7);
+                    EXPECT_TRUE(said.starts_with("ok") || said.starts_with("warning")) << block;
+                }
+                break;
         }
     }
 
@@ -151,10 +151,11 @@ TEST(probe_demo, cpu_load_scan_twice_with_a_state_file_shows_values_the_second_t
     }
     fs::permissions(password_file, fs::perms::owner_read | fs::perms::owner_write);
     const std::vector<std::string> arguments{
-        "scan",     "cpu_load_sensor",      "--host",          endpoint.host,
-        "--port",   std::to_string(endpoint.port), "--domain", endpoint.domain,
-        "--user",   endpoint.user,          "--password-file", password_file.string(),
-        "--state",  state_file.string()};
+        "scan",        "cpu_load_sensor",  "--host",
+        endpoint.host, "--port",           std::to_string(endpoint.port),
+        "--domain",    endpoint.domain,    "--user",
+        endpoint.user, "--password-file",  password_file.string(),
+        "--state",     state_file.string()};
 
     const auto first = probe(arguments);
     ASSERT_EQ(first.code, exit_ok) << first.out << first.err;
