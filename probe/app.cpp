@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -535,7 +536,8 @@ int run_demo(session& s, options opts, const app_context& context) {
         sensor_state state;
         std::unique_ptr<sensor_run> run;
     };
-    std::vector<running> sensors;
+    // A deque: each sensor_run keeps a reference to its state, which must not move.
+    std::deque<running> sensors;
     int next_id = 100;
     for (const auto* kind : s.catalogue().kinds_of(kind_role::sensor)) {
         std::vector<std::string> extra;
