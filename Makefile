@@ -35,7 +35,10 @@ test-asan:
 test-tsan:
 	$(MAKE) test PRESET=tsan
 
-demo: build
+# Only what the demo runs: the probe, the module it loads and the simulated target.
+demo: deps
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET) --target wmiprobe -j $(JOBS)
 	./build/$(PRESET)/probe/wmiprobe demo
 
 format:

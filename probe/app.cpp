@@ -1,6 +1,8 @@
 #include "app.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -481,7 +483,13 @@ int run_demo(session& s, options opts, const app_context& context) {
                    "run against; use check, discover and scan with a real target\n";
         return exit_failure;
     }
-    const demo_endpoint endpoint = target->start();
+    demo_endpoint endpoint;
+    try {
+        endpoint = target->start();
+    } catch (const std::exception& e) {
+        s.err() << "demo: the simulated Windows target could not start: " << e.what() << "\n";
+        return exit_failure;
+    }
     opts.host = endpoint.host;
     opts.port = endpoint.port;
     opts.domain = endpoint.domain;
@@ -499,14 +507,25 @@ int run_demo(session& s, options opts, const app_context& context) {
                 << "\n\n";
     }
     int result = exit_ok;
+    // Which kinds ran, which the module build lacks and which had nothing to run against,
+    // for the closing summary.
+    std::vector<std::string> ran;
+    std::vector<std::string> missing;
+    std::vector<std::string> skipped;
+    const auto tally = [&](const kind_entry& kind, bool implemented) {
+        (implemented ? ran : missing).push_back(kind.name);
+    };
     for (const auto* check : s.catalogue().kinds_of(kind_role::check)) {
-        result = std::max(result, run_check(s, *check, settings_for(*check)).exit_code);
+        const auto outcome = run_check(s, *check, settings_for(*check));
+        result = std::max(result, outcome.exit_code);
+        tally(*check, outcome.implemented);
     }
     std::map<std::string, json> first_entries;
     for (const auto* metascan : s.catalogue().kinds_of(kind_role::metascan)) {
         if (!s.raw()) s.out() << "\n";
         auto found = run_discover(s, *metascan, settings_for(*metascan));
         result = std::max(result, found.exit_code);
+        tally(*metascan, found.implemented);
         if (!found.entries.empty()) {
             first_entries[metascan->name] = found.entries.front();
         }
@@ -517,21 +536,31 @@ int run_demo(session& s, options opts, const app_context& context) {
         sensor_state state;
         std::unique_ptr<sensor_run> run;
     };
-    std::vector<running> sensors;
+    // A deque: each sensor_run keeps a reference to its state, which must not move.
+    std::deque<running> sensors;
     int next_id = 100;
     for (const auto* kind : s.catalogue().kinds_of(kind_role::sensor)) {
         std::vector<std::string> extra;
         if (kind->first_meta_step) {
             const auto entry = first_entries.find(*kind->first_meta_step);
-            if (entry == first_entries.end() || !kind->discovered_section) {
+            const bool meta_ran =
+                std::find(ran.begin(), ran.end(), *kind->first_meta_step) != ran.end();
+            if (entry != first_entries.end() && kind->discovered_section) {
+                extra = entry_assignments(s.catalogue(), *kind->discovered_section, entry->second);
+            } else if (meta_ran) {
+                // The meta-scan ran but gave this sensor nothing to watch: the demo could not
+                // show a kind the build implements, which is a failed demo.
                 if (!s.raw()) {
                     s.out() << "\n"
                             << kind->name << ": skipped, " << *kind->first_meta_step
                             << " found nothing to monitor\n";
                 }
+                skipped.push_back(kind->name);
+                result = std::max(result, exit_sensor_error);
                 continue;
             }
-            extra = entry_assignments(s.catalogue(), *kind->discovered_section, entry->second);
+            // Without its meta-scan in this build the sensor is still created with its
+            // defaults: a build that lacks it says so, one that has it reports what is missing.
         }
         sensors.push_back({kind, sensor_state{}, nullptr});
         auto& added = sensors.back();
@@ -539,10 +568,16 @@ int run_demo(session& s, options opts, const app_context& context) {
         if (!s.raw()) s.out() << "\n";
         if (auto failed = added.run->create(settings_for(*kind, extra))) {
             result = std::max(result, *failed);
+            tally(*kind, added.run->implemented());
             added.run.reset();
+        } else {
+            tally(*kind, true);
         }
     }
     for (int round = 1; round <= 2; ++round) {
+        const bool any_running = std::any_of(sensors.begin(), sensors.end(),
+                                             [](const running& r) { return r.run != nullptr; });
+        if (!any_running) break;
         if (round == 2) {
             std::this_thread::sleep_for(std::chrono::duration<double>(context.demo_pause_seconds));
         }
@@ -552,6 +587,28 @@ int run_demo(session& s, options opts, const app_context& context) {
             result = std::max(result, sensor.run->scan("Scan " + std::to_string(round) + "/2 of " +
                                                        sensor.kind->name));
         }
+    }
+    sensors.clear();  // destroys the sensors before the summary
+    if (!s.raw()) {
+        // Comma-separated, wrapped to stay within a 100-column terminal.
+        const auto list = [](const std::vector<std::string>& names) {
+            std::string text;
+            std::size_t line = 20;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                const std::string item = names[i] + (i + 1 < names.size() ? "," : "");
+                if (i > 0 && line + 1 + item.size() > 100) {
+                    text += "\n   ";
+                    line = 3;
+                }
+                text += (i > 0 ? " " : "") + item;
+                line += item.size() + 1;
+            }
+            return text;
+        };
+        s.out() << "\nDemo finished: " << ran.size() << " kinds ran, " << missing.size()
+                << " not implemented by this module build, " << skipped.size() << " skipped\n";
+        if (!missing.empty()) s.out() << "  not implemented: " << list(missing) << "\n";
+        if (!skipped.empty()) s.out() << "  skipped: " << list(skipped) << "\n";
     }
     return result;
 }
