@@ -86,15 +86,15 @@ using value_lookup = std::function<std::string(const std::string& ns, const std:
 inline std::vector<module_query> server_queries(const value_lookup& lookup) {
     std::vector<module_query> queries = common_queries();
     const std::string pid =
-        lookup("root\\cimv2",
-                    "SELECT ProcessId FROM Win32_Service WHERE Name = 'MSSQLSERVER'", "ProcessId");
+        lookup("root\\cimv2", "SELECT ProcessId FROM Win32_Service WHERE Name = 'MSSQLSERVER'",
+               "ProcessId");
     const std::string process =
         "SELECT IDProcess, WorkingSet, PageFileBytes, ThreadCount, HandleCount, "
         "PercentProcessorTime, Timestamp_Sys100NS, ElapsedTime FROM "
         "Win32_PerfRawData_PerfProc_Process WHERE IDProcess = " +
         pid;
-    const std::string adapter_name = lookup(
-        "root\\cimv2", "SELECT Name FROM Win32_PerfRawData_Tcpip_NetworkAdapter", "Name");
+    const std::string adapter_name =
+        lookup("root\\cimv2", "SELECT Name FROM Win32_PerfRawData_Tcpip_NetworkAdapter", "Name");
     const std::string adapter =
         "SELECT Name, Index FROM Win32_NetworkAdapter WHERE Name = '" + adapter_name + "'";
     const std::string index = lookup("root\\cimv2", adapter, "Index");

@@ -62,8 +62,9 @@ TEST(winrm_framing, accepts_the_lenient_forms_windows_accepts) {
 }
 
 TEST(winrm_framing, reads_the_boundary_and_parameter_case_other_clients_use) {
-    EXPECT_EQ("Encrypted Boundary",
-              winrm_framing::boundary_of(winrm_framing::content_type(winrm_framing::spnego_protocol)));
+    EXPECT_EQ(
+        "Encrypted Boundary",
+        winrm_framing::boundary_of(winrm_framing::content_type(winrm_framing::spnego_protocol)));
     EXPECT_EQ("XyZ", winrm_framing::boundary_of("multipart/encrypted;protocol=\"p\";boundary=XyZ"));
     EXPECT_EQ("a b", winrm_framing::boundary_of("multipart/encrypted;BOUNDARY=\"a b\";x=y"));
     EXPECT_EQ("Encrypted Boundary", winrm_framing::boundary_of("multipart/encrypted"));
