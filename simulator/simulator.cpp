@@ -7,7 +7,6 @@
 #include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
-#include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/http.hpp>
 #include <cstdlib>
 #include <future>
@@ -16,8 +15,10 @@
 #include <optional>
 #include <thread>
 
-#include "simulator/encrypted_framing.hpp"
+#include "base64_text.hpp"
+#include "gss_context.hpp"
 #include "simulator/query_engine.hpp"
+#include "winrm_framing.hpp"
 #include "simulator/wsman_soap.hpp"
 
 namespace winrm_simulator {
@@ -27,6 +28,8 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+using libwql::detail::gss_context;
+
 namespace {
 
 // 0x80041001, WBEM_E_FAILED: what an overloaded or broken WMI service reports.
@@ -34,23 +37,6 @@ constexpr std::uint32_t wbem_e_failed = 0x80041001;
 constexpr std::uint32_t error_access_denied = 5;
 // Room for the multipart framing around a sealed envelope of the maximum size.
 constexpr std::size_t framing_allowance = 1024;
-
-std::string base64_encode(std::string_view raw) {
-    std::string out(beast::detail::base64::encoded_size(raw.size()), '\0');
-    out.resize(beast::detail::base64::encode(out.data(), raw.data(), raw.size()));
-    return out;
-}
-
-std::optional<std::string> base64_decode(std::string_view text) {
-    std::string out(beast::detail::base64::decoded_size(text.size()), '\0');
-    const auto [written, consumed] =
-        beast::detail::base64::decode(out.data(), text.data(), text.size());
-    if (text.substr(consumed).find_first_not_of('=') != std::string_view::npos) {
-        return std::nullopt;
-    }
-    out.resize(written);
-    return out;
-}
 
 bool starts_with_scheme(std::string_view header, std::string_view scheme, std::string_view& rest) {
     if (header.size() < scheme.size() || !iequals(header.substr(0, scheme.size()), scheme)) {
@@ -254,14 +240,14 @@ private:
             send(challenge(""), false);
             return;
         }
-        const std::optional<std::string> token = base64_decode(encoded);
+        const std::optional<std::string> token = base64_text::decode(encoded);
         if (!token || token->empty()) {
             gss_.reset();
             send(challenge(""), false);
             return;
         }
         if (!gss_ || gss_->established()) {
-            gss_ = std::make_unique<gss_server_context>();
+            gss_ = std::make_unique<gss_context>(gss_context::acceptor());
         }
         if (owner_.take_fault(fault_kind::wrong_credentials)) {
             gss_.reset();
@@ -269,24 +255,24 @@ private:
             send(challenge(""), false);
             return;
         }
-        const gss_server_context::step_result step = gss_->accept(*token);
-        switch (step.state) {
-            case gss_server_context::step::failed:
-                owner_.log("logon failed: " + step.error);
-                gss_.reset();
-                ++owner_.failed_logons_;
-                send(challenge(""), false);
-                return;
-            case gss_server_context::step::continue_needed:
-                send(challenge(step.output_token), false);
-                return;
-            case gss_server_context::step::complete:
-                break;
+        std::string output_token;
+        try {
+            output_token = gss_->step(*token);
+        } catch (const libwql::detail::gss_error& e) {
+            owner_.log(std::string("logon failed: ") + e.what());
+            gss_.reset();
+            ++owner_.failed_logons_;
+            send(challenge(""), false);
+            return;
+        }
+        if (!gss_->established()) {
+            send(challenge(output_token), false);
+            return;
         }
         ++owner_.handshakes_;
-        owner_.log("logon: " + gss_->client_name());
+        owner_.log("logon: " + gss_->peer_name());
         const std::string final_token =
-            step.output_token.empty() ? "" : "Negotiate " + base64_encode(step.output_token);
+            output_token.empty() ? "" : "Negotiate " + base64_text::encode(output_token);
         if (req.body().empty()) {
             response res = plain(http::status::ok);
             if (!final_token.empty()) res.set(http::field::www_authenticate, final_token);
@@ -299,17 +285,18 @@ private:
 
     void serve_sealed(const http::request<http::string_body>& req, const std::string& final_token) {
         const auto type = req.find(http::field::content_type);
-        if (type == req.end() || !is_encrypted_content_type(view(type->value()))) {
+        if (type == req.end() || !winrm_framing::is_sealed_content_type(view(type->value()))) {
             refuse_unencrypted();
             return;
         }
         std::string plain_xml;
         try {
-            const sealed_message sealed = parse_encrypted_body(view(type->value()), req.body());
-            if (sealed.header_length != 16) throw framing_error("the NTLM signature is 16 bytes");
-            plain_xml = gss_->unwrap(sealed.header_and_data);
+            const winrm_framing::sealed_message sealed = winrm_framing::parse_body(
+                req.body(), winrm_framing::boundary_of(view(type->value())));
+            plain_xml = gss_->unseal(sealed.header, sealed.data);
             if (plain_xml.size() != sealed.original_length) {
-                throw framing_error("the unsealed length differs from OriginalContent Length");
+                throw winrm_framing::framing_error(
+                    "the unsealed length differs from OriginalContent Length");
             }
         } catch (const std::exception& e) {
             owner_.log(std::string("unusable sealed request, closing: ") + e.what());
@@ -337,16 +324,21 @@ private:
                               {}};
             reply = render_fault({}, fault, owner_.model_.machine_name());
         } else {
-            std::tie(status, reply) = owner_.answer(plain_xml, gss_->client_name());
+            std::tie(status, reply) = owner_.answer(plain_xml, gss_->peer_name());
             if (owner_.take_fault(fault_kind::malformed_xml)) reply.resize(reply.size() / 2);
         }
         response res{status, 11};
         if (!final_token.empty()) res.set(http::field::www_authenticate, final_token);
         try {
-            const std::string wrapped = gss_->wrap(reply);
-            res.set(http::field::content_type, std::string(encrypted_content_type));
-            res.body() = build_encrypted_body(wrapped, reply.size());
-        } catch (const gss_error&) {
+            winrm_framing::sealed_message sealed;
+            sealed.protocol = gss_->uses_kerberos() ? winrm_framing::kerberos_protocol
+                                                    : winrm_framing::spnego_protocol;
+            sealed.original_type = winrm_framing::soap_content_type;
+            sealed.original_length = reply.size();
+            std::tie(sealed.header, sealed.data) = gss_->seal(reply);
+            res.set(http::field::content_type, winrm_framing::content_type(sealed.protocol));
+            res.body() = winrm_framing::build_body(sealed);
+        } catch (const libwql::detail::gss_error&) {
             res = plain(http::status::internal_server_error);
             res.keep_alive(false);
             send(std::move(res), true);
@@ -388,7 +380,7 @@ private:
     response challenge(const std::string& token) const {
         response res{http::status::unauthorized, 11};
         res.set(http::field::www_authenticate,
-                token.empty() ? std::string("Negotiate") : "Negotiate " + base64_encode(token));
+                token.empty() ? std::string("Negotiate") : "Negotiate " + base64_text::encode(token));
         return res;
     }
 
@@ -412,7 +404,7 @@ private:
     simulator::impl& owner_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
-    std::unique_ptr<gss_server_context> gss_;
+    std::unique_ptr<gss_context> gss_;
     bool keep_alive_ = true;
 };
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator/gss_acceptor.hpp"
+#include "simulator/ntlm_users.hpp"
 #include "simulator/machine_model.hpp"
 
 namespace winrm_simulator {

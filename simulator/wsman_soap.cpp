@@ -75,7 +75,7 @@ struct envelope_writer {
         env.append_attribute("xmlns:a") = wsman_ns::addressing;
         env.append_attribute("xmlns:n") = wsman_ns::enumeration;
         env.append_attribute("xmlns:w") = wsman_ns::wsman;
-        env.append_attribute("xmlns:p") = wsman_ns::ms_wsman;
+        env.append_attribute("xmlns:p") = wsman_ns::msft_wsman;
         header = env.append_child("s:Header");
         header.append_child("a:To").text() =
             "http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous";

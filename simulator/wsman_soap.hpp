@@ -8,30 +8,12 @@
 #include <vector>
 
 #include "simulator/query_engine.hpp"
+#include "wsman_names.hpp"
 
 namespace winrm_simulator {
 
-namespace wsman_ns {
-inline constexpr const char* soap = "http://www.w3.org/2003/05/soap-envelope";
-inline constexpr const char* addressing = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
-inline constexpr const char* enumeration = "http://schemas.xmlsoap.org/ws/2004/09/enumeration";
-inline constexpr const char* wsman = "http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd";
-inline constexpr const char* ms_wsman = "http://schemas.microsoft.com/wbem/wsman/1/wsman.xsd";
-inline constexpr const char* cim = "http://schemas.dmtf.org/wbem/wscim/1/common";
-inline constexpr const char* xsi = "http://www.w3.org/2001/XMLSchema-instance";
-inline constexpr const char* wsman_fault = "http://schemas.microsoft.com/wbem/wsman/1/wsmanfault";
-inline constexpr const char* wmi_error =
-    "http://schemas.dmtf.org/wbem/wscim/1/cim-schema/2/MSFT_WmiError";
-inline constexpr const char* wmi_resource = "http://schemas.microsoft.com/wbem/wsman/1/wmi/";
-inline constexpr const char* wql_dialect = "http://schemas.microsoft.com/wbem/wsman/1/WQL";
-}  // namespace wsman_ns
-
-namespace wsman_action {
-inline constexpr const char* enumerate =
-    "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
-inline constexpr const char* pull = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Pull";
-inline constexpr const char* release = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Release";
-}  // namespace wsman_action
+namespace wsman_ns = wsman_names::ns;
+namespace wsman_action = wsman_names::action;
 
 // A SOAP fault as the target sends it. wsman_code goes into f:WSManFault@Code; a WMI
 // HRESULT goes into p:MSFT_WmiError instead.

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "offline_krb5.hpp"
 #include "simulator/wsman_soap.hpp"
 #include "test_client.hpp"
 
@@ -112,18 +113,7 @@ std::unique_ptr<parsed_reply> parse(const std::string& xml, const char* field = 
 
 class simulator_server : public ::testing::Test {
 protected:
-    // SPNEGO tries Kerberos first; without configuration krb5 asks DNS about the realm of
-    // "localhost", which stalls for the resolver timeout on a machine without a network.
-    static void SetUpTestSuite() {
-        static const std::string path = [] {
-            const std::string file = ::testing::TempDir() + "simulator-test-krb5.conf";
-            std::ofstream out(file);
-            out << "[libdefaults]\n dns_lookup_realm = false\n dns_lookup_kdc = false\n"
-                   " rdns = false\n dns_canonicalize_hostname = false\n";
-            return file;
-        }();
-        setenv("KRB5_CONFIG", path.c_str(), 1);
-    }
+    static void SetUpTestSuite() { offline_krb5::configure(); }
 
     void start(simulator_options options = {}) {
         options.users = {parse_user_account(std::string(user) + ":" + password)};
@@ -207,8 +197,8 @@ TEST_F(simulator_server, a_tampered_seal_ends_the_connection) {
     const std::string soap = enumerate("SELECT Caption FROM Win32_OperatingSystem");
     std::string wrapped = c.wrap(soap);
     wrapped[20] = static_cast<char>(wrapped[20] ^ 0x55);
-    auto req = c.request(build_encrypted_body(wrapped, soap.size()));
-    req.set(boost::beast::http::field::content_type, std::string(encrypted_content_type));
+    auto req = c.request(test_client::sealed_body(wrapped, soap.size()));
+    req.set(boost::beast::http::field::content_type, test_client::sealed_content_type());
     const auto reply = c.send_raw(req);
     EXPECT_EQ(reply.status, http_status::bad_request);
     EXPECT_FALSE(reply.keep_alive);

@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "simulator/encrypted_framing.hpp"
+#include "winrm_framing.hpp"
 
 namespace winrm_simulator::testing {
 
@@ -69,15 +69,29 @@ public:
 
     // Seals the envelope, posts it on the authenticated connection and unseals the reply.
     http_reply send_sealed(const std::string& soap) {
-        const std::string wrapped = wrap(soap);
-        http::request<http::string_body> req = request(build_encrypted_body(wrapped, soap.size()));
-        req.set(http::field::content_type, std::string(encrypted_content_type));
+        http::request<http::string_body> req = request(sealed_body(wrap(soap), soap.size()));
+        req.set(http::field::content_type, sealed_content_type());
         http_reply reply = exchange(req);
-        if (is_encrypted_content_type(reply.content_type)) {
-            const sealed_message m = parse_encrypted_body(reply.content_type, reply.body);
-            reply.body = unwrap(m.header_and_data);
+        if (winrm_framing::is_sealed_content_type(reply.content_type)) {
+            const auto m = winrm_framing::parse_body(
+                reply.body, winrm_framing::boundary_of(reply.content_type));
+            reply.body = unwrap(m.header + m.data);
         }
         return reply;
+    }
+
+    // The body for `wrapped` (16-byte NTLM signature followed by the sealed data).
+    static std::string sealed_body(const std::string& wrapped, std::size_t plain_length) {
+        winrm_framing::sealed_message m;
+        m.protocol = winrm_framing::spnego_protocol;
+        m.original_type = winrm_framing::soap_content_type;
+        m.original_length = plain_length;
+        m.header = wrapped.substr(0, 16);
+        m.data = wrapped.substr(16);
+        return winrm_framing::build_body(m);
+    }
+    static std::string sealed_content_type() {
+        return winrm_framing::content_type(winrm_framing::spnego_protocol);
     }
 
     http_reply send_raw(http::request<http::string_body> req) { return exchange(req); }

@@ -61,6 +61,31 @@ TEST(winrm_framing, accepts_the_lenient_forms_windows_accepts) {
     EXPECT_EQ(sample().data, winrm_framing::parse_body(with_crlf).data);
 }
 
+TEST(winrm_framing, reads_the_boundary_and_parameter_case_other_clients_use) {
+    EXPECT_EQ(
+        "Encrypted Boundary",
+        winrm_framing::boundary_of(winrm_framing::content_type(winrm_framing::spnego_protocol)));
+    EXPECT_EQ("XyZ", winrm_framing::boundary_of("multipart/encrypted;protocol=\"p\";boundary=XyZ"));
+    EXPECT_EQ("a b", winrm_framing::boundary_of("multipart/encrypted;BOUNDARY=\"a b\";x=y"));
+    EXPECT_EQ("Encrypted Boundary", winrm_framing::boundary_of("multipart/encrypted"));
+    EXPECT_THROW(winrm_framing::boundary_of("multipart/encrypted;boundary=\"open"),
+                 winrm_framing::framing_error);
+
+    const std::string binary = std::string("\x10\0\0\0", 4) + std::string(16, 'S') + "0123456789";
+    const std::string body =
+        "--XyZ\r\n\tContent-Type: application/HTTP-SPNEGO-session-encrypted\r\n"
+        "\tOriginalContent: type=application/soap+xml;charset=UTF-16;length=10\r\n"
+        "--XyZ\r\n\tContent-Type: application/octet-stream\r\n" +
+        binary + "--XyZ--\r\n";
+    const auto m = winrm_framing::parse_body(body, "XyZ");
+    EXPECT_EQ(10u, m.original_length);
+    EXPECT_EQ("application/soap+xml;charset=UTF-16", m.original_type);
+    EXPECT_EQ(std::string(16, 'S'), m.header);
+    EXPECT_EQ("0123456789", m.data);
+    // The default boundary does not frame it.
+    EXPECT_THROW(winrm_framing::parse_body(body), winrm_framing::framing_error);
+}
+
 TEST(winrm_framing, rejects_broken_bodies) {
     const auto body = winrm_framing::build_body(sample());
     auto replace = [&](const std::string& from, const std::string& to) {

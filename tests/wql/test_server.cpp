@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <pugixml.hpp>
@@ -17,6 +16,7 @@
 #include <optional>
 #include <sstream>
 
+#include "base64_text.hpp"
 #include "gss_context.hpp"
 #include "winrm_framing.hpp"
 
@@ -25,7 +25,6 @@ namespace wql_test {
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-namespace base64 = beast::detail::base64;
 using tcp = asio::ip::tcp;
 
 namespace {
@@ -66,17 +65,6 @@ void ensure_ntlm_environment() {
 
 namespace {
 
-std::string encode64(const std::string& data) {
-    std::string out(base64::encoded_size(data.size()), '\0');
-    out.resize(base64::encode(out.data(), data.data(), data.size()));
-    return out;
-}
-
-std::string decode64(std::string_view text) {
-    std::string out(base64::decoded_size(text.size()), '\0');
-    out.resize(base64::decode(out.data(), text.data(), text.size()).first);
-    return out;
-}
 
 std::string local(const char* name) {
     const char* colon = std::strchr(name, ':');
@@ -239,7 +227,8 @@ void test_server::serve(int fd) {
             scheme = auth.substr(0, space);
             std::string out;
             try {
-                out = context->step(decode64(auth.substr(space + 1)));
+                out = context->step(
+                    base64_text::decode(auth.substr(space + 1)).value_or(std::string()));
             } catch (const std::exception&) {
                 context.reset();
                 res.result(http::status::unauthorized);
@@ -250,7 +239,7 @@ void test_server::serve(int fd) {
             if (!context->established()) res.result(http::status::unauthorized);
             if (context->established()) ++handshakes_;
             res.set(http::field::www_authenticate,
-                    out.empty() ? scheme : scheme + " " + encode64(out));
+                    out.empty() ? scheme : scheme + " " + base64_text::encode(out));
             if (!send(res)) break;
             continue;
         }

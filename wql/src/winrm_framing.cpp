@@ -9,8 +9,8 @@ namespace winrm_framing {
 
 namespace {
 
-constexpr std::string_view boundary = "--Encrypted Boundary";
-constexpr std::string_view closing = "--Encrypted Boundary--";
+constexpr std::string_view default_opening = "--Encrypted Boundary";
+constexpr std::string_view default_closing = "--Encrypted Boundary--";
 
 bool iequals_prefix(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -52,20 +52,39 @@ std::string build_body(const sealed_message& m) {
     const auto header_length = static_cast<std::uint32_t>(m.header.size());
     std::string body;
     body.reserve(256 + m.header.size() + m.data.size());
-    body.append(boundary).append("\r\n");
+    body.append(default_opening).append("\r\n");
     body.append("\tContent-Type: ").append(m.protocol).append("\r\n");
     body.append("\tOriginalContent: type=").append(m.original_type);
     body.append(";Length=").append(std::to_string(m.original_length)).append("\r\n");
-    body.append(boundary).append("\r\n");
+    body.append(default_opening).append("\r\n");
     body.append("\tContent-Type: application/octet-stream\r\n");
     for (int shift = 0; shift < 32; shift += 8) {
         body.push_back(static_cast<char>((header_length >> shift) & 0xFF));
     }
-    body.append(m.header).append(m.data).append(closing).append("\r\n");
+    body.append(m.header).append(m.data).append(default_closing).append("\r\n");
     return body;
 }
 
-sealed_message parse_body(std::string_view body) {
+std::string boundary_of(std::string_view type) {
+    for (std::size_t at = 0; at < type.size(); ++at) {
+        if (!iequals_prefix(type.substr(at), "boundary=")) continue;
+        std::string_view value = type.substr(at + 9);
+        if (!value.empty() && value.front() == '"') {
+            value.remove_prefix(1);
+            const auto end = value.find('"');
+            if (end == std::string_view::npos) {
+                throw framing_error("encrypted body: unterminated boundary parameter");
+            }
+            return std::string(value.substr(0, end));
+        }
+        return std::string(value.substr(0, value.find(';')));
+    }
+    return std::string(default_boundary);
+}
+
+sealed_message parse_body(std::string_view body, std::string_view boundary_name) {
+    const std::string boundary = "--" + std::string(boundary_name);
+    const std::string closing = boundary + "--";
     sealed_message m;
     if (take_line(body) != boundary) throw framing_error("encrypted body: no opening boundary");
     m.protocol = std::string(header_value(take_line(body), "Content-Type:"));
@@ -74,7 +93,14 @@ sealed_message parse_body(std::string_view body) {
     if (!iequals_prefix(original, "type="))
         throw framing_error("encrypted body: no OriginalContent");
     original.remove_prefix(5);
-    const auto length_at = original.rfind(";Length=");
+    // Some clients write the parameter name in lower case.
+    std::size_t length_at = std::string_view::npos;
+    for (std::size_t at = original.size(); at-- > 0;) {
+        if (iequals_prefix(original.substr(at), ";Length=")) {
+            length_at = at;
+            break;
+        }
+    }
     if (length_at == std::string_view::npos) throw framing_error("encrypted body: no Length");
     m.original_type = std::string(original.substr(0, length_at));
     const auto digits = original.substr(length_at + 8);

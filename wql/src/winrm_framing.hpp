@@ -40,9 +40,15 @@ std::string content_type(std::string_view protocol);
 // True when an HTTP Content-Type announces a sealed body.
 bool is_sealed_content_type(std::string_view content_type);
 
+inline constexpr std::string_view default_boundary = "Encrypted Boundary";
+
+// The boundary a sealed Content-Type names (quoted or not); default_boundary when it names
+// none. Throws framing_error for an unterminated quoted boundary.
+std::string boundary_of(std::string_view content_type);
+
 std::string build_body(const sealed_message& message);
 // Lenient as Windows is: the tab before part headers is optional, header names are
 // case-insensitive, and a CRLF before the closing boundary is tolerated. Throws framing_error.
-sealed_message parse_body(std::string_view body);
+sealed_message parse_body(std::string_view body, std::string_view boundary = default_boundary);
 
 }  // namespace winrm_framing

@@ -7,29 +7,12 @@
 #include <vector>
 
 #include "libwql/wql_query.hpp"
+#include "wsman_names.hpp"
 
 namespace libwql::detail {
 
-namespace ns {
-inline constexpr const char* soap = "http://www.w3.org/2003/05/soap-envelope";
-inline constexpr const char* addressing = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
-inline constexpr const char* enumeration = "http://schemas.xmlsoap.org/ws/2004/09/enumeration";
-inline constexpr const char* wsman = "http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd";
-inline constexpr const char* msft_wsman = "http://schemas.microsoft.com/wbem/wsman/1/wsman.xsd";
-inline constexpr const char* xsi = "http://www.w3.org/2001/XMLSchema-instance";
-inline constexpr const char* cim = "http://schemas.dmtf.org/wbem/wscim/1/common";
-inline constexpr const char* wsman_fault = "http://schemas.microsoft.com/wbem/wsman/1/wsmanfault";
-inline constexpr const char* wql_dialect = "http://schemas.microsoft.com/wbem/wsman/1/WQL";
-inline constexpr const char* anonymous =
-    "http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous";
-}  // namespace ns
-
-namespace action {
-inline constexpr const char* enumerate =
-    "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Enumerate";
-inline constexpr const char* pull = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Pull";
-inline constexpr const char* release = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/Release";
-}  // namespace action
+namespace ns = wsman_names::ns;
+namespace action = wsman_names::action;
 
 // What every request header carries.
 struct request_header {

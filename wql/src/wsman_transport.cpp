@@ -1,37 +1,23 @@
 #include "wsman_transport.hpp"
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/status.hpp>
 
 #include <algorithm>
 #include <cctype>
 
+#include "base64_text.hpp"
 #include "libi18n/catalogue.hpp"
 #include "winrm_framing.hpp"
 
 namespace libwql::detail {
 
 namespace http = boost::beast::http;
-namespace base64 = boost::beast::detail::base64;
 namespace cat = libi18n::catalogue;
 
 namespace {
 
 constexpr int max_auth_legs = 6;
-
-std::string encode64(const std::string& data) {
-    std::string out(base64::encoded_size(data.size()), '\0');
-    out.resize(base64::encode(out.data(), data.data(), data.size()));
-    return out;
-}
-
-std::string decode64(std::string_view text) {
-    std::string out(base64::decoded_size(text.size()), '\0');
-    const auto [written, read] = base64::decode(out.data(), text.data(), text.size());
-    out.resize(written);
-    return out;
-}
 
 bool iequals(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -52,7 +38,8 @@ std::optional<std::string> challenge(const http_connection::response& reply,
         if (space == std::string_view::npos) return std::string();
         auto token = value.substr(space + 1);
         while (!token.empty() && token.front() == ' ') token.remove_prefix(1);
-        return decode64(token);
+        // A token that is not base64 cannot be stepped: the handshake then fails as refused.
+        return base64_text::decode(token).value_or(std::string());
     }
     return std::nullopt;
 }
@@ -147,7 +134,7 @@ void wsman_transport::authenticate() {
         std::string token = context_->step({});
         for (int leg = 1; leg <= max_auth_legs; ++leg) {
             auto req = make_request();
-            req.set(http::field::authorization, scheme_ + " " + encode64(token));
+            req.set(http::field::authorization, scheme_ + " " + base64_text::encode(token));
             auto answer =
                 send(req, scheme_ + " authentication leg " + std::to_string(leg), connect_timeout_);
             const auto offered = challenge(answer, scheme_);
