@@ -4,7 +4,7 @@ PRESET ?= default
 JOBS   ?= 2
 
 # Debian packages the build, tests and tools need.
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+PACKAGES := cmake ninja-build g++ ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpugixml-dev libboost-dev libssl-dev libcli11-dev \
             libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server python3-winrm clang-format
 
