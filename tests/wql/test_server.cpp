@@ -310,13 +310,6 @@ void test_server::serve(int fd) {
 
 }  // namespace wql_test
 
-// gss-ntlmssp 1.2.0 fetches its digest (EVP_MD_fetch) for every NT hash and never frees it:
-// about 240 bytes per handshake, inside the mechanism, on both ends. Suppressed by module so
-// that LeakSanitizer still reports every leak of our own. The mechanism has no frame
-// pointers, so only the slow unwinder sees it on the allocation stack.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:gssntlmssp.so\n";
-}
 extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
 }

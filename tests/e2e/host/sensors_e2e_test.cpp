@@ -11,12 +11,6 @@
 #include "host.hpp"
 #include "simulator/simulator.hpp"
 
-// gss-ntlmssp 1.2 never frees the OpenSSL digests it fetches per credential and context; a
-// LeakSanitizer build would otherwise report that library's leak, not ours.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:gssntlmssp.so\nleak:libcrypto.so\n";
-}
-
 namespace {
 
 using nlohmann::json;

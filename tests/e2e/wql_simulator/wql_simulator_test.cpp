@@ -16,11 +16,6 @@
 #include "offline_krb5.hpp"
 #include "simulator/simulator.hpp"
 
-// gss-ntlmssp 1.2 never frees the OpenSSL digests it fetches per credential and context.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:gssntlmssp.so\nleak:libcrypto.so\n";
-}
-
 namespace {
 
 using namespace std::chrono_literals;
