@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -9,90 +10,77 @@
 #include "liblog/log.hpp"
 #include "libvexahelper/logging.hpp"
 #include "libvexahelper/service_container.hpp"
+#include "log_folder.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace libvexahelper;
+using test_support::read_log;
 
-std::vector<std::string> lines_of(const fs::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-class logging_test : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vexahelper_logging_" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        logging::set_log_directory(dir_);
-    }
-    void TearDown() override {
-        logging::set_log_directory({});
-        fs::remove_all(dir_);
-    }
-    fs::path dir_;
-};
-
-TEST_F(logging_test, runtime_and_sensor_logs_write_one_file_each) {
+void log_through_a_container(int sensor_id) {
     service_container c;
     register_runtime_log(c);
     register_sensor_log(c);
     c.get_instance<liblog::log_interface>()->log(7, "module started");
-    c.create<logging::sensor_log>(12)->log(0, "sensor twelve");
-    c.create<logging::sensor_log>(-4)->log(7, "first line\n  second part");
-
-    const auto runtime = lines_of(dir_ / "runtime.log");
-    ASSERT_EQ(runtime.size(), 1u);
-    EXPECT_NE(runtime[0].find(" [7] module started"), std::string::npos) << runtime[0];
-    const auto twelve = lines_of(dir_ / "sensors" / "sensor_12.log");
-    ASSERT_EQ(twelve.size(), 1u);
-    EXPECT_NE(twelve[0].find(" [0] sensor twelve"), std::string::npos);
-    const auto negative = lines_of(dir_ / "sensors" / "sensor_-4.log");
-    ASSERT_EQ(negative.size(), 2u);
-    EXPECT_EQ(negative[1], "  second part");
+    c.create<logging::sensor_log>(sensor_id)->log(0, "first line\n  second part");
 }
 
-TEST_F(logging_test, concurrent_writers_to_one_sensor_file_never_interleave) {
+TEST(logging, runtime_and_sensor_logs_write_one_file_each) {
+    const test_support::log_folder folder;
+    log_through_a_container(-4);
+    using lines = std::vector<test_support::log_line>;
+    EXPECT_EQ(read_log(folder.path() / "runtime.log"), (lines{{7, "module started"}}));
+    EXPECT_EQ(folder.sensor_log(-4), (lines{{0, "first line\n  second part"}}));
+}
+
+// The host names the folder through the environment; it is read when the first log is set up,
+// so the check runs in a fresh process.
+TEST(logging, the_environment_variable_chooses_the_folder) {
+    const auto dir = fs::temp_directory_path() / "vexahelper_env_log_test";
+    fs::remove_all(dir);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::setenv("VEXA_LOG_DIR", dir.c_str(), 1);
+            log_through_a_container(3);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(read_log(dir / "sensors" / "sensor_3.log").size(), 1u);
+    EXPECT_EQ(read_log(dir / "runtime.log").size(), 1u);
+    fs::remove_all(dir);
+}
+
+TEST(logging, concurrent_writers_to_one_sensor_file_never_interleave) {
+    const test_support::log_folder folder;
     constexpr int writers = 6;
     constexpr int lines = 200;
     std::vector<std::thread> threads;
     for (int w = 0; w < writers; ++w) {
         threads.emplace_back([&, w] {
-            logging::sensor_log log(dir_, 3);
-            for (int i = 0; i < lines; ++i) {
-                log.log(7, "writer " + std::to_string(w) + " line " + std::to_string(i) + " end");
-            }
+            logging::sensor_log log(folder.path(), 3);
+            for (int i = 0; i < lines; ++i) log.log(7, "writer " + std::to_string(w) + " end");
         });
     }
     for (auto& t : threads) t.join();
-    const auto written = lines_of(dir_ / "sensors" / "sensor_3.log");
+    const auto written = folder.sensor_log(3);
     ASSERT_EQ(written.size(), static_cast<std::size_t>(writers * lines));
-    for (const auto& line : written) {
-        ASSERT_EQ(line.substr(line.size() - 4), " end") << line;
-        ASSERT_EQ(line.find("writer", line.find("writer") + 1), std::string::npos) << line;
+    for (const auto& l : written) {
+        ASSERT_EQ(l.text.size(), 12u) << l.text;  // "writer N end": nothing spliced in
     }
 }
 
-TEST_F(logging_test, without_a_directory_nothing_is_written_and_nothing_fails) {
+TEST(logging, without_a_usable_directory_lines_are_lost_and_nothing_fails) {
+    const test_support::log_folder folder;
     logging::set_log_directory({});
-    service_container c;
-    register_runtime_log(c);
-    register_sensor_log(c);
-    c.get_instance<liblog::log_interface>()->log(7, "dropped");
-    c.create<logging::sensor_log>(1)->log(7, "dropped");
-    EXPECT_FALSE(fs::exists(dir_));
-    // An unwritable place only loses lines.
-    logging::file_log blocked(dir_ / "file_in_the_way" / "x.log");
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "file_in_the_way") << "x";
+    log_through_a_container(1);
+    EXPECT_FALSE(fs::exists(folder.path()));
+    fs::create_directories(folder.path());
+    std::ofstream(folder.path() / "file_in_the_way") << "x";
+    logging::file_log blocked(folder.path() / "file_in_the_way" / "x.log");
     blocked.log(7, "lost");
-    EXPECT_TRUE(fs::is_regular_file(dir_ / "file_in_the_way"));
+    EXPECT_TRUE(fs::is_regular_file(folder.path() / "file_in_the_way"));
 }
 
 }  // namespace
