@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -10,13 +12,10 @@ namespace {
 using namespace wmiprobe;
 namespace fs = std::filesystem;
 
+// A fresh directory per test, removed afterwards.
 class state_file : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ =
-            fs::temp_directory_path() /
-            ("wmiprobe_state_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -24,7 +23,10 @@ protected:
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
         fs::remove_all(dir_);
     }
-    fs::path dir_;
+    const fs::path dir_ = fs::path(::testing::TempDir()) /
+                          ("wmiprobe_state_" + std::to_string(getpid()) + "_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path path_ = dir_ / "s.json";
 };
 
 sensor_state sample() {
@@ -38,20 +40,15 @@ sensor_state sample() {
     return state;
 }
 
-TEST_F(state_file, round_trip_keeps_everything) {
-    const auto path = dir_ / "s.json";
-    save_state(path, sample());
-    EXPECT_EQ(load_state(path), sample());
-    // Saving again replaces, and leaves no temporary file behind.
+TEST_F(state_file, round_trip_replaces_the_old_state_without_leftovers) {
+    EXPECT_EQ(load_state(path_), sensor_state{});  // no file yet
+    save_state(path_, sample());
+    EXPECT_EQ(load_state(path_), sample());
     auto changed = sample();
     changed.persistent_data["prev_sample"] = "789;1011";
-    save_state(path, changed);
-    EXPECT_EQ(load_state(path), changed);
+    save_state(path_, changed);
+    EXPECT_EQ(load_state(path_), changed);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-}
-
-TEST_F(state_file, missing_file_is_an_empty_state) {
-    EXPECT_EQ(load_state(dir_ / "none.json"), sensor_state{});
 }
 
 TEST_F(state_file, foreign_or_damaged_files_are_refused) {
@@ -65,29 +62,24 @@ TEST_F(state_file, foreign_or_damaged_files_are_refused) {
         R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{"a":1},"counters":{}})",
         R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{}})",
     };
-    const auto path = dir_ / "bad.json";
     for (const auto& text : bad) {
-        std::ofstream(path, std::ios::trunc) << text;
-        EXPECT_THROW(load_state(path), state_error) << text;
+        std::ofstream(path_, std::ios::trunc) << text;
+        EXPECT_THROW(load_state(path_), state_error) << text;
     }
 }
 
 TEST_F(state_file, failed_write_keeps_the_old_state) {
+    EXPECT_THROW(save_state(dir_ / "no" / "such" / "dir" / "s.json", sample()), state_error);
     if (geteuid() == 0) {
         GTEST_SKIP() << "root ignores directory permissions";
     }
-    const auto path = dir_ / "s.json";
-    save_state(path, sample());
+    save_state(path_, sample());
     fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
     auto changed = sample();
     changed.kind = "other";
-    EXPECT_THROW(save_state(path, changed), state_error);
+    EXPECT_THROW(save_state(path_, changed), state_error);
     fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_EQ(load_state(path), sample());
-}
-
-TEST_F(state_file, unwritable_location_is_an_error) {
-    EXPECT_THROW(save_state(dir_ / "no" / "such" / "dir" / "s.json", sample()), state_error);
+    EXPECT_EQ(load_state(path_), sample());
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "app.hpp"
 #include "frame/vexa_module_wmi.hpp"
@@ -14,6 +12,7 @@
 
 namespace {
 
+using nlohmann::json;
 using namespace wmiprobe;
 namespace fs = std::filesystem;
 
@@ -23,8 +22,11 @@ struct outcome {
     std::string err;
 };
 
+// The whole program, with the real module unless the arguments name one.
 outcome probe(std::vector<std::string> arguments, const app_context& context = {}) {
-    arguments.insert(arguments.begin(), {"--module", LIBWMI_PATH});
+    if (arguments.empty() || arguments[0] != "--module") {
+        arguments.insert(arguments.begin(), {"--module", LIBWMI_PATH});
+    }
     std::ostringstream out;
     std::ostringstream err;
     const int code = run(arguments, out, err, context);
@@ -35,17 +37,76 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The kinds this module build registers, straight from its registration table, so the
-// expectations grow with the module.
-std::vector<wmi::kind_registration> registered() {
-    const auto table = wmi::kind_registrations();
-    return {table.begin(), table.end()};
-}
-
 bool is_registered(const std::string& name) {
     const auto table = wmi::kind_registrations();
     return std::any_of(table.begin(), table.end(),
                        [&](const auto& kind) { return name == kind.name; });
+}
+
+app_context target_of(std::function<std::unique_ptr<demo_target>()> make) {
+    app_context context;
+    context.make_target = std::move(make);
+    return context;
+}
+
+TEST(probe_cli, mistakes_exit_2_with_a_reason_and_nothing_secret) {
+    const fs::path dir = fs::path(::testing::TempDir()) / "probe-cli-mistakes";
+    fs::create_directories(dir);
+    sensor_state elsewhere;
+    elsewhere.kind = "cpu_load_sensor";
+    elsewhere.host = "elsewhere";
+    save_state(dir / "elsewhere.json", elsewhere);
+    std::ofstream(dir / "corrupt.json", std::ios::trunc) << "{\"format\":";
+    struct broken_target : demo_target {
+        demo_endpoint start() override { throw std::runtime_error("no model here"); }
+    };
+    const std::vector<std::string> scan = {"scan", "cpu_load_sensor", "--host", "h"};
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), scan.begin(), scan.end());
+        return extra;
+    };
+    struct row {
+        std::vector<std::string> arguments;
+        std::string reason;
+        app_context context = {};
+    };
+    const row rows[] = {
+        {{}, "subcommand is required"},
+        {{"scan"}, "kind is required"},
+        {{"scan", "cpu_load_sensor"}, "--host is required"},
+        {with({"--count", "0"}), "--count"},
+        {with({"--port", "70000"}), "--port"},
+        {{"--module", "/nonexistent/libwmi.so", "info"}, "cannot load the module"},
+        {{"--lang", "Klingon", "info"}, "no texts in language 'Klingon'"},
+        {{"scan", "no_sensor", "--host", "h"},
+         "'no_sensor' is not a sensor of this module (sensors: "},
+        {{"discover", "cpu_load_sensor", "--host", "h"}, "not a meta-scan"},
+        {with({"--set", "x=1"}), "'x' is not a setting of cpu_load_sensor"},
+        {with({"--set", "timeout"}), "--set expects key=value"},
+        {with({"--set",
+               "shared_windows_credentials_section.shared_windows_credentials_group.password="
+               "hunter2"}),
+         "is a secret"},
+        {{"check", "--host", "h", "--password-file", "/nonexistent"},
+         "cannot read the password file"},
+        {with({"--state", (dir / "elsewhere.json").string()}),
+         "belongs to cpu_load_sensor on elsewhere, not cpu_load_sensor on h"},
+        {with({"--state", (dir / "corrupt.json").string()}), "is not a wmiprobe state file"},
+        {{"demo"}, "no simulated Windows target", target_of([] { return nullptr; })},
+        {{"demo"}, "the simulated Windows target could not start: no model here", target_of([] {
+             return std::make_unique<broken_target>();
+         })},
+    };
+    for (const auto& r : rows) {
+        const auto result = probe(r.arguments, r.context);
+        EXPECT_EQ(result.code, exit_failure) << r.reason;
+        EXPECT_TRUE(contains(result.err, r.reason)) << r.reason << "\n" << result.err;
+        EXPECT_FALSE(contains(result.out + result.err, "hunter2"));
+    }
+    EXPECT_EQ(probe({"--help"}).code, exit_ok);
+    EXPECT_EQ(probe({"scan", "--help"}).code, exit_ok);
+    EXPECT_EQ(json::parse(probe({"--json", "info"}).out).at("type"), "module_information");
+    fs::remove_all(dir);
 }
 
 // From `heading` to the next blank line: one part of the demo's output; empty when absent.
@@ -56,22 +117,17 @@ std::string block_after(const std::string& text, const std::string& heading) {
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
 }
 
-// The embedded simulated target, remembering the account it generated.
-class recording_target : public demo_target {
-public:
-    explicit recording_target(demo_endpoint& seen) : seen_(seen) {}
-    demo_endpoint start() override { return seen_ = inner_->start(); }
-
-private:
-    std::unique_ptr<demo_target> inner_ = make_simulated_target();
-    demo_endpoint& seen_;
-};
-
 TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
     demo_endpoint account;
-    app_context context;
-    context.make_target = [&] { return std::make_unique<recording_target>(account); };
-    const auto result = probe({"demo"}, context);
+    // The embedded simulated target, remembering the account it generated.
+    struct recording_target : demo_target {
+        explicit recording_target(demo_endpoint& seen) : seen_(seen) {}
+        demo_endpoint start() override { return seen_ = inner_->start(); }
+        std::unique_ptr<demo_target> inner_ = make_simulated_target();
+        demo_endpoint& seen_;
+    };
+    const auto result =
+        probe({"demo"}, target_of([&] { return std::make_unique<recording_target>(account); }));
     const std::string shown = result.out + result.err;
 
     ASSERT_EQ(result.code, exit_ok) << shown;
@@ -80,7 +136,8 @@ TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
     EXPECT_TRUE(contains(result.out,
                          "Simulated Windows target on 127.0.0.1:" + std::to_string(account.port)));
 
-    for (const auto& kind : registered()) {
+    const auto registered = wmi::kind_registrations();
+    for (const auto& kind : registered) {
         const std::string name = kind.name;
         SCOPED_TRACE(name);
         EXPECT_FALSE(contains(shown, name + ": not implemented by this module build"));
@@ -96,10 +153,9 @@ TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
             case wmi::kind_family::sensor:
                 for (const char* round : {"Scan 1/2 of ", "Scan 2/2 of "}) {
                     const auto block = block_after(result.out, round + name + "\n");
-                    const auto status = block.find("\n  Status: ");
-                    ASSERT_NE(status, std::string::npos) << round << "\n" << block;
-                    const auto said = block.substr(status + 11, 7);
-                    EXPECT_TRUE(said.starts_with("ok") || said.starts_with("warning")) << block;
+                    EXPECT_TRUE(std::regex_search(block, std::regex("\n  Status: (ok|warning)")))
+                        << round << "\n"
+                        << block;
                 }
                 break;
         }
@@ -109,7 +165,7 @@ TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
     const std::regex summary("Demo finished: ([0-9]+) kinds ran, ([0-9]+) not implemented");
     std::smatch counts;
     ASSERT_TRUE(std::regex_search(result.out, counts, summary)) << result.out;
-    EXPECT_EQ(std::stoul(counts[1].str()), registered().size());
+    EXPECT_EQ(std::stoul(counts[1].str()), registered.size());
     const std::regex missing("\n(Check |  )?([a-z0-9_]+): not implemented by this module build");
     std::size_t missing_seen = 0;
     for (auto it = std::sregex_iterator(result.out.begin(), result.out.end(), missing);
@@ -120,36 +176,20 @@ TEST(probe_demo, every_registered_kind_produces_a_result_and_the_rest_say_so) {
     EXPECT_EQ(std::stoul(counts[2].str()), missing_seen);
 }
 
-TEST(probe_demo, a_target_that_cannot_start_is_a_clear_failure) {
-    struct broken_target : demo_target {
-        demo_endpoint start() override { throw std::runtime_error("no model here"); }
-    };
-    app_context context;
-    context.make_target = [] { return std::make_unique<broken_target>(); };
-    const auto result = probe({"demo"}, context);
-    EXPECT_EQ(result.code, exit_failure);
-    EXPECT_TRUE(contains(result.err, "the simulated Windows target could not start: no model"))
-        << result.err;
-}
-
 // A host keeps a CPU sensor's samples between runs: the second run of the program continues
 // from the first run's sample instead of starting over.
-TEST(probe_demo, cpu_load_scan_twice_with_a_state_file_shows_values_the_second_time) {
+TEST(probe_scan, state_file_carries_the_cpu_sample_to_the_next_run) {
     if (!is_registered("cpu_load_sensor")) {
         GTEST_SKIP() << "cpu_load_sensor is not registered in this module build yet";
     }
     auto target = make_simulated_target();
     const auto endpoint = target->start();
-    const fs::path dir = fs::path(::testing::TempDir()) / "probe-demo-cpu";
+    const fs::path dir = fs::path(::testing::TempDir()) / "probe-scan-cpu";
     fs::create_directories(dir);
     const auto password_file = dir / "password";
     const auto state_file = dir / "s.json";
     fs::remove(state_file);
-    {
-        std::ofstream out(password_file, std::ios::trunc);
-        out << endpoint.password << "\n";
-    }
-    fs::permissions(password_file, fs::perms::owner_read | fs::perms::owner_write);
+    std::ofstream(password_file, std::ios::trunc) << endpoint.password << "\n";
     const std::vector<std::string> arguments{
         "scan",        "cpu_load_sensor",  "--host",
         endpoint.host, "--port",           std::to_string(endpoint.port),
@@ -157,8 +197,16 @@ TEST(probe_demo, cpu_load_scan_twice_with_a_state_file_shows_values_the_second_t
         endpoint.user, "--password-file",  password_file.string(),
         "--state",     state_file.string()};
 
-    const auto first = probe(arguments);
+    auto raw = arguments;
+    raw.insert(raw.begin(), "--json");
+    const auto first = probe(raw);
     ASSERT_EQ(first.code, exit_ok) << first.out << first.err;
+    // Nothing but the module's messages, one object a line, as it sent them: the type first.
+    std::istringstream lines(first.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.starts_with(R"({"type":)")) << line;
+        EXPECT_TRUE(json::accept(line)) << line;
+    }
     const auto kept = load_state(state_file);
     EXPECT_EQ(kept.kind, "cpu_load_sensor");
     EXPECT_FALSE(kept.persistent_data.empty()) << "the first run kept no sample";
@@ -170,11 +218,11 @@ TEST(probe_demo, cpu_load_scan_twice_with_a_state_file_shows_values_the_second_t
     std::smatch value;
     ASSERT_TRUE(std::regex_search(second.out, value, std::regex(" ([0-9]+\\.[0-9]{2}) %")))
         << second.out;
-    const double load = std::stod(value[1].str());
-    EXPECT_GE(load, 0.0);
-    EXPECT_LE(load, 100.0);
+    EXPECT_GE(std::stod(value[1].str()), 0.0);
+    EXPECT_LE(std::stod(value[1].str()), 100.0);
     EXPECT_TRUE(contains(second.out, "Status: ok")) << second.out;
     EXPECT_FALSE(contains(first.out + second.out + first.err + second.err, endpoint.password));
+    fs::remove_all(dir);
 }
 
 }  // namespace
