@@ -12,22 +12,15 @@ namespace {
 using namespace wmiprobe;
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class state_file : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir_);
-    }
-    const fs::path dir_ = fs::path(::testing::TempDir()) /
-                          ("wmiprobe_state_" + std::to_string(getpid()) + "_" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    const fs::path path_ = dir_ / "s.json";
-};
+// A fresh directory of its own for the test that calls it.
+fs::path fresh_directory() {
+    const auto dir = fs::path(::testing::TempDir()) /
+                     ("wmiprobe_state_" + std::to_string(getpid()) + "_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
 
 sensor_state sample() {
     sensor_state state;
@@ -40,46 +33,45 @@ sensor_state sample() {
     return state;
 }
 
-TEST_F(state_file, round_trip_replaces_the_old_state_without_leftovers) {
-    EXPECT_EQ(load_state(path_), sensor_state{});  // no file yet
-    save_state(path_, sample());
-    EXPECT_EQ(load_state(path_), sample());
+TEST(state_file, round_trip_replaces_the_old_state_and_a_failed_write_keeps_it) {
+    const auto dir = fresh_directory();
+    const auto path = dir / "s.json";
+    EXPECT_EQ(load_state(path), sensor_state{});  // no file yet
+    save_state(path, sample());
+    EXPECT_EQ(load_state(path), sample());
     auto changed = sample();
     changed.persistent_data["prev_sample"] = "789;1011";
-    save_state(path_, changed);
-    EXPECT_EQ(load_state(path_), changed);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    save_state(path, changed);
+    EXPECT_EQ(load_state(path), changed);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    EXPECT_THROW(save_state(dir / "no" / "such" / "dir" / "s.json", sample()), state_error);
+    if (geteuid() != 0) {  // root ignores directory permissions
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
+        EXPECT_THROW(save_state(path, sample()), state_error);
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+        EXPECT_EQ(load_state(path), changed);
+    }
+    fs::remove_all(dir);
 }
 
-TEST_F(state_file, foreign_or_damaged_files_are_refused) {
-    const std::string bad[] = {
-        "",
-        "{",
-        "[]",
-        R"({"format":2,"kind":"k","host":"h","channels":{},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{"x":{}},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{"1":5},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{"a":1},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{}})",
-    };
-    for (const auto& text : bad) {
-        std::ofstream(path_, std::ios::trunc) << text;
-        EXPECT_THROW(load_state(path_), state_error) << text;
+TEST(state_file, foreign_or_damaged_files_are_refused) {
+    const auto path = fresh_directory() / "bad.json";
+    for (
+        const std::string text : {
+            "",
+            "{",
+            "[]",
+            R"({"format":2,"kind":"k","host":"h","channels":{},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{"x":{}},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{"1":5},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{"a":1},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{}})",
+        }) {
+        std::ofstream(path, std::ios::trunc) << text;
+        EXPECT_THROW(load_state(path), state_error) << text;
     }
-}
-
-TEST_F(state_file, failed_write_keeps_the_old_state) {
-    EXPECT_THROW(save_state(dir_ / "no" / "such" / "dir" / "s.json", sample()), state_error);
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root ignores directory permissions";
-    }
-    save_state(path_, sample());
-    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
-    auto changed = sample();
-    changed.kind = "other";
-    EXPECT_THROW(save_state(path_, changed), state_error);
-    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_EQ(load_state(path_), sample());
+    fs::remove_all(path.parent_path());
 }
 
 }  // namespace

@@ -35,26 +35,16 @@ TEST(decode_key, splits_encoded_keys_undoes_escaping_and_refuses_malformed_ones)
     }
 }
 
-TEST(text_table, translates_with_english_and_sent_text_as_fallbacks) {
+// Translations and their fallbacks as shown are checked in data/verdicts.json; these are the
+// keys that must render to nothing, so that the text the module sent is shown instead.
+TEST(text_table, renders_nothing_for_unknown_malformed_or_unfit_keys) {
     const json document = probe_data("document.json");
     const text_table german(document, "German");
-    const std::pair<std::string, std::optional<std::string>> rows[] = {
-        {"#:channel.processor[3]", "Prozessor 3"},
-        {"channel.free", "Freie Bytes %"},
-        {"#:error.only_english[x]", "Only x"},
-        // The German template does not fit two arguments, so the English one is used.
-        {"#:error.pair[a,b]", "b before a"},
-        {"#:error.missing[a]", std::nullopt},
-        {"#:channel.processor[a", std::nullopt},
-        {"error.pair", std::nullopt},  // too few arguments everywhere
-    };
-    for (const auto& [key, expected] : rows) {
-        EXPECT_EQ(german.render(key), expected) << key;
+    for (const std::string key : {"#:error.missing[a]", "#:channel.processor[a", "error.pair"}) {
+        EXPECT_EQ(german.render(key), std::nullopt) << key;
     }
     EXPECT_EQ(german.render_message({{"key", "error.unknown"}, {"text", "Sent text"}}),
               "Sent text");
-    EXPECT_EQ(german.render_message(nullptr), "");
-
     try {
         text_table(document, "Klingon");
         FAIL() << "no exception";
