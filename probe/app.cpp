@@ -71,28 +71,19 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     try {
         session s(opts, out, err);
         if (info->parsed()) {
-            return run_info(s);
+            return info_command(s);
         }
         if (check->parsed()) {
-            const auto checks = s.catalogue().kinds_of(kind_role::check);
-            if (opts.kind.empty() && checks.empty()) {
-                throw usage_error("the module has no check");
-            }
-            const auto& kind = opts.kind.empty() ? *checks.front()
-                                                 : s.catalogue().find(kind_role::check, opts.kind);
-            const auto outcome = run_check(s, kind, s.request_settings(kind));
-            return outcome.implemented ? outcome.exit_code : exit_failure;
+            return check_command(s, opts);
         }
         if (discover->parsed()) {
-            const auto& kind = s.catalogue().find(kind_role::metascan, opts.kind);
-            const auto found = run_discover(s, kind, s.request_settings(kind));
-            return found.implemented ? found.exit_code : exit_failure;
+            return discover_command(s, opts);
         }
         if (scan->parsed()) {
-            return run_scan(s, opts);
+            return scan_command(s, opts);
         }
         if (demo->parsed()) {
-            return run_demo(s, context);
+            return demo_command(s, context);
         }
         err << "no command given\n";
         return exit_failure;

@@ -11,4 +11,16 @@ verdict run_check(session& s, const kind_entry& kind,
     return shown;
 }
 
+int check_command(session& s, const options& opts) {
+    const auto checks = s.catalogue().kinds_of(kind_role::check);
+    if (opts.kind.empty() && checks.empty()) {
+        throw usage_error("the module has no check");
+    }
+    const auto& kind =
+        opts.kind.empty() ? *checks.front() : s.catalogue().find(kind_role::check, opts.kind);
+    const auto shown = run_check(s, kind, s.request_settings(kind));
+    // Nothing was checked when the build lacks the kind.
+    return shown.implemented ? shown.exit_code : exit_failure;
+}
+
 }  // namespace wmiprobe

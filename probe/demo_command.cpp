@@ -33,7 +33,7 @@ std::vector<std::string> entry_assignments(const module_catalogue& catalogue,
 
 }  // namespace
 
-int run_demo(session& s, const app_context& context) {
+int demo_command(session& s, const app_context& context) {
     auto target = context.make_target ? context.make_target() : nullptr;
     if (!target) {
         s.err() << "demo: this build has no simulated Windows target, so there is nothing to "

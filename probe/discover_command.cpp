@@ -25,4 +25,11 @@ discovery run_discover(session& s, const kind_entry& kind,
     return found;
 }
 
+int discover_command(session& s, const options& opts) {
+    const auto& kind = s.catalogue().find(kind_role::metascan, opts.kind);
+    const auto found = run_discover(s, kind, s.request_settings(kind));
+    // Nothing was discovered when the build lacks the kind.
+    return found.implemented ? found.exit_code : exit_failure;
+}
+
 }  // namespace wmiprobe

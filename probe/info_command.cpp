@@ -4,7 +4,7 @@
 
 namespace wmiprobe {
 
-int run_info(session& s) {
+int info_command(session& s) {
     if (s.raw()) {
         s.out() << s.information_raw() << "\n";
     } else {

@@ -9,7 +9,7 @@
 
 namespace wmiprobe {
 
-int run_scan(session& s, const options& opts) {
+int scan_command(session& s, const options& opts) {
     const auto& kind = s.catalogue().find(kind_role::sensor, opts.kind);
     std::vector<std::string> extra;
     if (opts.count > 1) {
