@@ -7,14 +7,9 @@
 #include <vector>
 
 #include "demo_target.hpp"
+#include "verdicts.hpp"
 
 namespace wmiprobe {
-
-inline constexpr int exit_ok = 0;
-// A sensor reported an error or down state, a meta-scan failed, or the check failed.
-inline constexpr int exit_sensor_error = 1;
-// Wrong usage, or the module could not be loaded or misbehaved.
-inline constexpr int exit_failure = 2;
 
 struct app_context {
     std::function<std::unique_ptr<demo_target>()> make_target = make_simulated_target;

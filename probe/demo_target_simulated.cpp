@@ -12,12 +12,6 @@
 #include "demo_target.hpp"
 #include "simulator/simulator.hpp"
 
-// gss-ntlmssp 1.2 leaks the OpenSSL digests it fetches for every credential and context, on
-// the target's side and on the module's; a LeakSanitizer build would report them at exit.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:gssntlmssp.so\nleak:libcrypto.so\n";
-}
-
 namespace wmiprobe {
 
 namespace {

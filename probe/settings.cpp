@@ -60,7 +60,7 @@ module_catalogue::module_catalogue(nlohmann::json document) : document_(std::mov
     const nlohmann::json sensors = members("Sensors");
     const nlohmann::json checks = members("Checks");
     for (const auto& [name, entry] : sensors.items()) {
-        kind_entry kind{kind_role::sensor, name, {}, {}, {}, {}};
+        kind_entry kind{kind_role::sensor, name, {}, {}, {}};
         if (entry.contains("Settings")) {
             kind.sections = string_list(entry["Settings"].value("Sections", nlohmann::json()));
         }
@@ -73,25 +73,13 @@ module_catalogue::module_catalogue(nlohmann::json document) : document_(std::mov
         }
         kinds_.push_back(std::move(kind));
     }
-    for (const auto& [name, entry] : metascans.items()) {
-        kind_entry kind{kind_role::metascan,
-                        name,
-                        string_list(entry.value("Sections", nlohmann::json())),
-                        {},
-                        {},
-                        {}};
-        if (entry.contains("Section") && entry["Section"].is_string()) {
-            kind.fills_section = entry["Section"].get<std::string>();
+    // Meta-scans and checks name their sections directly.
+    for (const auto& [role, entries] :
+         {std::pair{kind_role::metascan, &metascans}, std::pair{kind_role::check, &checks}}) {
+        for (const auto& [name, entry] : entries->items()) {
+            kinds_.push_back(
+                {role, name, string_list(entry.value("Sections", nlohmann::json())), {}, {}});
         }
-        kinds_.push_back(std::move(kind));
-    }
-    for (const auto& [name, entry] : checks.items()) {
-        kinds_.push_back({kind_role::check,
-                          name,
-                          string_list(entry.value("Sections", nlohmann::json())),
-                          {},
-                          {},
-                          {}});
     }
 }
 

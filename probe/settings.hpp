@@ -27,8 +27,6 @@ struct kind_entry {
     // Sensors only: the meta-scan to run first, and the section its chosen entry fills.
     std::optional<std::string> first_meta_step;
     std::optional<std::string> discovered_section;
-    // Meta-scans only: the section a chosen entry fills.
-    std::optional<std::string> fills_section;
 };
 
 // The kinds and settings of a module information document (the `document` member of the

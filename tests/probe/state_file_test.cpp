@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -10,22 +12,15 @@ namespace {
 using namespace wmiprobe;
 namespace fs = std::filesystem;
 
-class state_file : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ =
-            fs::temp_directory_path() /
-            ("wmiprobe_state_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir_);
-    }
-    fs::path dir_;
-};
+// A fresh directory of its own for the test that calls it.
+fs::path fresh_directory() {
+    const auto dir = fs::path(::testing::TempDir()) /
+                     ("wmiprobe_state_" + std::to_string(getpid()) + "_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
 
 sensor_state sample() {
     sensor_state state;
@@ -38,56 +33,45 @@ sensor_state sample() {
     return state;
 }
 
-TEST_F(state_file, round_trip_keeps_everything) {
-    const auto path = dir_ / "s.json";
+TEST(state_file, round_trip_replaces_the_old_state_and_a_failed_write_keeps_it) {
+    const auto dir = fresh_directory();
+    const auto path = dir / "s.json";
+    EXPECT_EQ(load_state(path), sensor_state{});  // no file yet
     save_state(path, sample());
     EXPECT_EQ(load_state(path), sample());
-    // Saving again replaces, and leaves no temporary file behind.
     auto changed = sample();
     changed.persistent_data["prev_sample"] = "789;1011";
     save_state(path, changed);
     EXPECT_EQ(load_state(path), changed);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    EXPECT_THROW(save_state(dir / "no" / "such" / "dir" / "s.json", sample()), state_error);
+    if (geteuid() != 0) {  // root ignores directory permissions
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
+        EXPECT_THROW(save_state(path, sample()), state_error);
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+        EXPECT_EQ(load_state(path), changed);
+    }
+    fs::remove_all(dir);
 }
 
-TEST_F(state_file, missing_file_is_an_empty_state) {
-    EXPECT_EQ(load_state(dir_ / "none.json"), sensor_state{});
-}
-
-TEST_F(state_file, foreign_or_damaged_files_are_refused) {
-    const std::string bad[] = {
-        "",
-        "{",
-        "[]",
-        R"({"format":2,"kind":"k","host":"h","channels":{},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{"x":{}},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{"1":5},"persistent_data":{},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{"a":1},"counters":{}})",
-        R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{}})",
-    };
-    const auto path = dir_ / "bad.json";
-    for (const auto& text : bad) {
+TEST(state_file, foreign_or_damaged_files_are_refused) {
+    const auto path = fresh_directory() / "bad.json";
+    for (
+        const std::string text : {
+            "",
+            "{",
+            "[]",
+            R"({"format":2,"kind":"k","host":"h","channels":{},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{"x":{}},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{"1":5},"persistent_data":{},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{"a":1},"counters":{}})",
+            R"({"format":1,"kind":"k","host":"h","channels":{},"persistent_data":{}})",
+        }) {
         std::ofstream(path, std::ios::trunc) << text;
         EXPECT_THROW(load_state(path), state_error) << text;
     }
-}
-
-TEST_F(state_file, failed_write_keeps_the_old_state) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root ignores directory permissions";
-    }
-    const auto path = dir_ / "s.json";
-    save_state(path, sample());
-    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::remove);
-    auto changed = sample();
-    changed.kind = "other";
-    EXPECT_THROW(save_state(path, changed), state_error);
-    fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_EQ(load_state(path), sample());
-}
-
-TEST_F(state_file, unwritable_location_is_an_error) {
-    EXPECT_THROW(save_state(dir_ / "no" / "such" / "dir" / "s.json", sample()), state_error);
+    fs::remove_all(path.parent_path());
 }
 
 }  // namespace
