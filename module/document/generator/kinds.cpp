@@ -51,17 +51,27 @@ std::vector<std::string> kind_sections(const json& kind, const char* name,
     return sections;
 }
 
+// A kind's record has one member per setting of its groups, so no two may share a name.
 settings_kind settings_of(const std::string& name, std::vector<std::string> sections,
-                          const document_parts& parts) {
+                          const document_parts& parts, const where& at) {
     // Sorted by scope; stable, so a kind's own sections keep their listed order.
     std::stable_sort(sections.begin(), sections.end(), [&](const auto& a, const auto& b) {
         return scope_rank(parts.sections[a]["Scope"].template get<std::string>()) <
                scope_rank(parts.sections[b]["Scope"].template get<std::string>());
     });
     settings_kind kind{name, "", {}};
+    std::map<std::string, std::string> group_of_setting;
     for (const auto& section : sections) {
-        for (const auto& group : parts.sections[section]["Groups"])
+        for (const auto& group : parts.sections[section]["Groups"]) {
             kind.groups.push_back(group.get<std::string>());
+            for (const auto& item : parts.groups[kind.groups.back()]["Items"]) {
+                const auto setting = item["Setting"]["Name"].get<std::string>();
+                const auto [earlier, added] = group_of_setting.emplace(setting, kind.groups.back());
+                if (!added)
+                    at.fail("reads setting '" + setting + "' from both '" + earlier->second +
+                            "' and '" + kind.groups.back() + "'");
+            }
+        }
     }
     return kind;
 }
@@ -132,7 +142,7 @@ void build_sensor(const json& sensor, const json& help_texts, std::set<std::stri
     parts.kinds.sensor_kinds.push_back(name);
     parts.kinds.sensor_displays.push_back(display);
     record_sections.insert(record_sections.begin(), sections.begin(), sections.end());
-    auto record = settings_of(name, record_sections, parts);
+    auto record = settings_of(name, record_sections, parts, at);
     record.display = display;
     parts.kinds.kinds.push_back(std::move(record));
 }
@@ -158,7 +168,7 @@ void build_kinds(const source_data& data, document_parts& parts) {
             fill(entry, out, at);
             const auto sections = kind_sections(entry, "Sections", parts, used_sections, at);
             out["Sections"] = sections;
-            records.push_back(settings_of(name, sections, parts));
+            records.push_back(settings_of(name, sections, parts, at));
             table[name] = std::move(out);
             declared.push_back(name);
         }
