@@ -6,11 +6,13 @@
 #include <string>
 #include <type_traits>
 
+#include "framework/selections.hpp"
 #include "libvexahelper/kinds.hpp"
 #include "libvexahelper/sensor_data_wrapper.hpp"
 
 // The machinery behind the settings records: each group record lists its fields once, as an
-// array of {setting name, reader}; parse_group walks that array in order.
+// array of {setting name, reader}; parse_group walks that array in order. The records of the
+// document's groups are generated with these readers (document/settings_records.hpp).
 namespace wmi::settings {
 
 // Whether a setting must be in the document. An optional setting that is absent leaves the
@@ -25,6 +27,7 @@ struct integer_limits {
 };
 inline constexpr integer_limits no_limits{};
 constexpr integer_limits at_least(long long minimum) { return {true, minimum, false, 0}; }
+constexpr integer_limits at_most(long long maximum) { return {false, 0, true, maximum}; }
 constexpr integer_limits between(long long minimum, long long maximum) {
     return {true, minimum, true, maximum};
 }
@@ -114,10 +117,14 @@ void read_integer(detail::owner_t<Member>& group, const libvexahelper::sensor_da
     }
 }
 
-template <auto Member, auto Parser, presence P = presence::required>
+// The enumeration is the member's type; an unknown value's error names the setting.
+template <auto Member, presence P = presence::required>
 void read_selection(detail::owner_t<Member>& group, const libvexahelper::sensor_data_wrapper& data,
                     const std::string& key) {
-    if (const auto text = detail::lookup(data, key, P)) group.*Member = Parser(*text);
+    if (const auto text = detail::lookup(data, key, P)) {
+        using member_type = typename detail::member_of<decltype(Member)>::type;
+        group.*Member = parse_selection<member_type>(*text, key.substr(key.rfind('.') + 1));
+    }
 }
 
 // "section.group.name", or the bare name for the host's common settings.

@@ -33,4 +33,8 @@ public:
 // or std::out_of_range when N does not fit a long.
 std::string format(const std::string& templ, const std::vector<std::string>& arguments);
 
+// The placeholders of a template in order as written: "%N:s" and "%%". A lone "%" throws
+// format_string_error, as format would.
+std::vector<std::string> placeholders(const std::string& templ);
+
 }  // namespace libstringutils

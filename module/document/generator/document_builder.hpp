@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,38 @@ struct source_data {
     std::vector<catalogue_entry> catalogue;
 };
 
+// What the module's settings records are generated from: the document's groups, their
+// selections and each kind's groups in parsing order.
+struct setting_field {
+    enum class value_kind { text, secret, integer, selection, multi_selection };
+    std::string name;
+    value_kind kind = value_kind::text;
+    bool required = false;
+    std::string default_value;
+    std::optional<long long> minimum;
+    std::optional<long long> maximum;
+    std::string selection;  // the enumeration of a single selection
+};
+
+struct settings_group {
+    std::string name;
+    std::string section;
+    std::vector<setting_field> fields;
+};
+
+// A single selection's enumeration: named after its option set, or after the setting when the
+// options are its own; the values in option order.
+struct selection_type {
+    std::string name;
+    std::vector<std::string> values;
+};
+
+struct settings_kind {
+    std::string name;
+    std::string display;              // sensors only
+    std::vector<std::string> groups;  // shared credentials, shared protocol, then the kind's own
+};
+
 struct built_document {
     // The serialised document (ASCII only: every other character is a \u escape).
     std::string text;
@@ -47,6 +80,10 @@ struct built_document {
     std::vector<std::string> sensor_displays;  // parallel to sensor_kinds
     std::vector<std::string> metascan_kinds;
     std::vector<std::string> check_kinds;
+
+    std::vector<selection_type> selections;
+    std::vector<settings_group> groups;
+    std::vector<settings_kind> kinds;  // sensors, meta-scans, checks
 };
 
 // Parses one JSON file; duplicate member names are an error (a second definition of a
@@ -59,17 +96,13 @@ source_data load_source_data(const std::filesystem::path& data_dir,
 // Validates everything and assembles the document; throws data_error on the first problem.
 built_document build_document(const source_data& data);
 
-// The English table alone (key -> text), as the document carries it.
-std::map<std::string, std::string> english_texts(const source_data& data);
-
-// Keys of a text with placeholders, in order of appearance: "%0:s", "%%", and "%" for a lone
-// percent sign that starts no placeholder.
-std::vector<std::string> placeholders_of(const std::string& text);
-
 // C++ source holding the document as raw string literal pieces of at most max_piece bytes.
 std::string render_pieces_source(const built_document& doc, std::size_t max_piece = 12000);
 
 // Header listing the kind names the document declares, for cross-checks by other components.
 std::string render_kinds_header(const built_document& doc);
+
+// Header with the settings records of every kind and the enumerations of their selections.
+std::string render_settings_header(const built_document& doc);
 
 }  // namespace wmi::document::generator

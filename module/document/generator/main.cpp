@@ -1,5 +1,6 @@
 // Build-time tool: validates module/document/data against the message catalogue and writes the
-// C++ source that holds the module information document, plus the header of declared kinds.
+// C++ source that holds the module information document, plus the headers of the declared kinds
+// and of the settings records.
 #include <fstream>
 #include <iostream>
 
@@ -32,8 +33,9 @@ void write_file(const std::filesystem::path& path, const std::string& content) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::cerr << "usage: document_generator <data-dir> <pieces.cpp> <declared_kinds.hpp>\n";
+    if (argc != 5) {
+        std::cerr << "usage: document_generator <data-dir> <pieces.cpp> <declared_kinds.hpp> "
+                     "<settings_records.hpp>\n";
         return 2;
     }
     try {
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
         const auto document = gen::build_document(data);
         write_file(argv[2], gen::render_pieces_source(document));
         write_file(argv[3], gen::render_kinds_header(document));
+        write_file(argv[4], gen::render_settings_header(document));
     } catch (const std::exception& e) {
         std::cerr << "document_generator: error: " << e.what() << "\n";
         return 1;
