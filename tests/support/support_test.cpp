@@ -56,6 +56,13 @@ TEST(format, malformed_templates_and_missing_arguments_throw_with_their_reason) 
     EXPECT_THROW(format("%99999999999999999999999:s", {"a"}), std::out_of_range);
 }
 
+TEST(format, placeholders_are_listed_as_written_and_lone_percents_refused) {
+    EXPECT_EQ(libstringutils::placeholders("%1:s of %%, %007:s"),
+              (std::vector<std::string>{"%1:s", "%%", "%007:s"}));
+    EXPECT_TRUE(libstringutils::placeholders("plain").empty());
+    EXPECT_THROW(libstringutils::placeholders("100 %"), libstringutils::exceptions::exception);
+}
+
 TEST(i18n_msg, arguments_are_escaped_in_the_key_and_plain_in_the_text) {
     const i18n_msg templ{"k", "%0:s"};
     EXPECT_EQ(templ("C:\\").key, "#:k[C\\:\\\\]");
