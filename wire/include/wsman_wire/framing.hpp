@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace winrm_framing {
+namespace wsman_wire {
 
 inline constexpr std::string_view spnego_protocol = "application/HTTP-SPNEGO-session-encrypted";
 inline constexpr std::string_view kerberos_protocol = "application/HTTP-Kerberos-session-encrypted";
@@ -51,4 +51,4 @@ std::string build_body(const sealed_message& message);
 // case-insensitive, and a CRLF before the closing boundary is tolerated. Throws framing_error.
 sealed_message parse_body(std::string_view body, std::string_view boundary = default_boundary);
 
-}  // namespace winrm_framing
+}  // namespace wsman_wire

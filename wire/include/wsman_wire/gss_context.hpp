@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-namespace libwql::detail {
+namespace wsman_wire {
 
 // A GSSAPI failure with the mechanism's own text; never contains credentials.
 class gss_error : public std::runtime_error {
@@ -71,4 +71,9 @@ private:
     gss_OID mechanism_ = GSS_C_NO_OID;
 };
 
-}  // namespace libwql::detail
+// The principal GSSAPI is given for a user: "DOMAIN\\name" and "name@REALM" as entered; a
+// bare name with a DNS domain (or any domain when only Kerberos is allowed) becomes
+// "name@DOMAIN" in upper case, with a NetBIOS domain "DOMAIN\\name", without one "name".
+std::string principal_name(const std::string& user, const std::string& domain, bool kerberos_only);
+
+}  // namespace wsman_wire

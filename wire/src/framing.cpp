@@ -1,11 +1,11 @@
-#include "winrm_framing.hpp"
+#include "wsman_wire/framing.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 
-namespace winrm_framing {
+namespace wsman_wire {
 
 namespace {
 
@@ -138,4 +138,4 @@ sealed_message parse_body(std::string_view body, std::string_view boundary_name)
     return m;
 }
 
-}  // namespace winrm_framing
+}  // namespace wsman_wire

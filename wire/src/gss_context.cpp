@@ -1,12 +1,14 @@
-#include "gss_context.hpp"
+#include "wsman_wire/gss_context.hpp"
 
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
-namespace libwql::detail {
+namespace wsman_wire {
 
 namespace {
 
@@ -67,6 +69,22 @@ std::string take(gss_buffer_desc& buffer) {
 }
 
 }  // namespace
+
+std::string principal_name(const std::string& user, const std::string& domain, bool kerberos_only) {
+    if (user.find('\\') != std::string::npos || user.find('@') != std::string::npos ||
+        domain.empty()) {
+        return user;
+    }
+    // Kerberos needs user@REALM; a DNS-style domain is taken as the realm. A NetBIOS domain
+    // only makes sense to NTLM.
+    if (kerberos_only || domain.find('.') != std::string::npos) {
+        std::string realm = domain;
+        std::transform(realm.begin(), realm.end(), realm.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        return user + "@" + realm;
+    }
+    return domain + "\\" + user;
+}
 
 gss_error::gss_error(const std::string& what, OM_uint32 major, OM_uint32)
     : std::runtime_error(what), major_(major) {}
@@ -231,4 +249,4 @@ std::string gss_context::unseal(std::string_view header, std::string_view data) 
     return plain;
 }
 
-}  // namespace libwql::detail
+}  // namespace wsman_wire

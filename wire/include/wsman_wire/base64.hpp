@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace base64_text {
+namespace wsman_wire::base64 {
 
 inline std::string encode(std::string_view raw) {
     namespace base64 = boost::beast::detail::base64;
@@ -28,4 +28,4 @@ inline std::optional<std::string> decode(std::string_view text) {
     return out;
 }
 
-}  // namespace base64_text
+}  // namespace wsman_wire::base64
