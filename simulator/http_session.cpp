@@ -102,7 +102,10 @@ private:
     }
 
     void authenticate(const http::request<http::string_body>& req, std::string_view header) {
-        const std::optional<std::string> token = wsman_wire::auth_token(header, "Negotiate");
+        // Windows takes Kerberos alone under its own scheme name as well as inside SPNEGO.
+        std::optional<std::string> token = wsman_wire::auth_token(header, "Negotiate");
+        scheme_ = "Negotiate";
+        if (!token && (token = wsman_wire::auth_token(header, "Kerberos"))) scheme_ = "Kerberos";
         if (!token || token->empty()) {
             gss_.reset();
             send(challenge(""), false);
@@ -130,7 +133,7 @@ private:
         ++owner_.handshakes_;
         owner_.log("logon: " + gss_->peer_name());
         const std::string final_token =
-            output_token.empty() ? "" : wsman_wire::auth_header("Negotiate", output_token);
+            output_token.empty() ? "" : wsman_wire::auth_header(scheme_, output_token);
         if (req.body().empty()) {
             response res{http::status::ok, 11};
             if (!final_token.empty()) res.set(http::field::www_authenticate, final_token);
@@ -181,6 +184,10 @@ private:
                 close();
                 return;
             case reply_fault::http_error:
+                if (script.body) {
+                    reply = {static_cast<http::status>(script.status), *script.body};
+                    break;
+                }
                 reply = owner_.fault_reply(
                     {}, {"s:Receiver",
                          "w:InternalError",
@@ -191,7 +198,11 @@ private:
                 reply.status = static_cast<http::status>(script.status);
                 break;
             default:
-                if (request) reply = owner_.answer(*request, user);
+                if (script.body) {
+                    reply = {static_cast<http::status>(script.status), *script.body};
+                } else if (request) {
+                    reply = owner_.answer(*request, user);
+                }
         }
         if (script.fault == reply_fault::malformed_xml) reply.body.resize(reply.body.size() / 2);
         if (script.fault == reply_fault::oversized && script.size > reply.body.size()) {
@@ -253,9 +264,15 @@ private:
         send(std::move(res), false);
     }
 
+    // A bare challenge offers both schemes; a handshake continues in the client's.
     response challenge(const std::string& token) const {
         response res{http::status::unauthorized, 11};
-        res.set(http::field::www_authenticate, wsman_wire::auth_header("Negotiate", token));
+        if (token.empty()) {
+            res.insert(http::field::www_authenticate, "Negotiate");
+            res.insert(http::field::www_authenticate, "Kerberos");
+        } else {
+            res.set(http::field::www_authenticate, wsman_wire::auth_header(scheme_, token));
+        }
         return res;
     }
 
@@ -294,6 +311,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     std::unique_ptr<wsman_wire::gss_context> gss_;
+    std::string scheme_ = "Negotiate";
     bool keep_alive_ = true;
 };
 

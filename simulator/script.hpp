@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace winrm_simulator {
@@ -36,8 +37,11 @@ struct request_info {
 struct scripted_reply {
     reply_fault fault = reply_fault::none;
     std::chrono::milliseconds delay{0};  // slow
-    unsigned status = 500;               // http_error
+    unsigned status = 500;               // http_error, and whenever `body` is given
     std::size_t size = 0;                // oversized, in bytes
+    // Replaces the reply envelope (sealed unless plaintext) and is sent with `status`: a test
+    // answers with any fault or page it writes with wsman_wire.
+    std::optional<std::string> body;
 };
 
 // Called on the simulator's I/O thread, one request at a time.

@@ -106,11 +106,22 @@ http_connection::response http_connection::round_trip(request& req, duration tim
             done = true;
             return;
         }
-        http::async_read(stream_, buffer_, *parser,
-                         [&](const beast::error_code& read_ec, std::size_t) {
-                             result = read_ec;
-                             done = true;
-                         });
+        // Beast (1.74) checks body_limit against chunks but not against a Content-Length, so
+        // the announced length is checked here before any of the body is read.
+        http::async_read_header(
+            stream_, buffer_, *parser, [&](const beast::error_code& header_ec, std::size_t) {
+                const auto length = parser->content_length();
+                if (header_ec || (length && *length > max_reply_bytes_)) {
+                    result = header_ec ? header_ec : beast::error_code(http::error::body_limit);
+                    done = true;
+                    return;
+                }
+                http::async_read(stream_, buffer_, *parser,
+                                 [&](const beast::error_code& read_ec, std::size_t) {
+                                     result = read_ec;
+                                     done = true;
+                                 });
+            });
     });
     try {
         run(timeout, done, net_failure::timeout, "reply", {});
