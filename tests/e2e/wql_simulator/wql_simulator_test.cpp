@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -315,30 +314,24 @@ TEST_F(wql_simulator, the_shipped_models_answer_every_module_query) {
 }
 
 TEST_F(wql_simulator, unreachable_targets_and_bad_parameters_are_session_errors) {
-    std::uint16_t closed_port = 0;
-    {
-        boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-        closed_port = probe.local_endpoint().port();
-    }
-    auto client = libwql::create_wsman_client(settings_, log_);
-    const libwql::wsman_connection_parameters good{"127.0.0.1", "LAB", "monitor",
-                                                   password,    0,     closed_port};
-    EXPECT_EQ("libwql.error.newsession_failed", error_key([&] {
-                  client->open_session(good)->query("SELECT Name FROM X", "root\\cimv2");
-              }));
-    // (Name lookups are not tested: they would leave loopback.)
+    start_values();
+    const std::uint16_t closed_port = target_->port();
+    target_->stop();
     const std::pair<std::function<void(libwql::wsman_connection_parameters&)>, const char*>
         cases[] = {
+            {[](auto&) {}, "libwql.error.newsession_failed"},  // nothing listens
             {[](auto& p) { p.host.clear(); }, "libwql.error.newsession_failed"},
             {[](auto& p) { p.authentication_mode = 7; },
              "libwql.error.adddestinationcredentials_failed"},
             {[](auto& p) { p.use_https = true; }, "libwql.error.newdestinationoptions_failed"},
         };
     for (const auto& [change, key] : cases) {
-        auto bad = good;
-        change(bad);
-        EXPECT_EQ(key, error_key([&] { client->open_session(bad); }));
+        libwql::wsman_connection_parameters p{"127.0.0.1", "LAB", "monitor",
+                                              password,    0,     closed_port};
+        change(p);
+        EXPECT_EQ(key, error_key([&] {
+                      client_->open_session(p)->query("SELECT Name FROM X", "root\\cimv2");
+                  }));
     }
 }
 
