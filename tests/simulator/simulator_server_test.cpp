@@ -242,7 +242,9 @@ TEST(simulator_options_text, parses_users_and_faults) {
         plan.count = 1;
         const request_script script = script_of(plan);
         for (const auto& [action, fault] : requests) {
-            EXPECT_EQ(fault, script({action}).fault) << text << " " << action;
+            request_info request;
+            request.action = action;
+            EXPECT_EQ(fault, script(request).fault) << text << " " << action;
         }
     }
     for (const char* bad : {"slow", "slow:", "slow:-1", "slow:1x", "explode"}) {

@@ -146,7 +146,9 @@ TEST(kerberos, the_client_queries_by_name_in_both_modes_and_by_address_with_ntlm
                                     .at("Caption")
                                     .as_string());
                   }));
-        if (*c.peer) EXPECT_TRUE(logons.contains(std::string("logon: ") + c.peer));
+        if (*c.peer) {
+            EXPECT_TRUE(logons.contains(std::string("logon: ") + c.peer));
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "error_key.hpp"
 #include "libwql/libwql.hpp"
@@ -86,8 +87,16 @@ protected:
     std::unique_ptr<libwql::wsman_client_interface> client_;
 };
 
+sim::scripted_reply act(reply_fault fault, std::chrono::milliseconds delay = {},
+                        unsigned status = 500, std::size_t size = 0,
+                        std::optional<std::string> body = {}) {
+    sim::scripted_reply r;
+    std::tie(r.fault, r.delay, r.status, r.size, r.body) =
+        std::tuple(fault, delay, status, size, std::move(body));
+    return r;
+}
 sim::scripted_reply with_body(reply_fault fault, unsigned status, const std::string& body) {
-    return {fault, {}, status, 0, body};
+    return act(fault, {}, status, 0, body);
 }
 std::string fault_body(const char* subcode, std::optional<std::uint32_t> wsman_code,
                        std::optional<std::uint32_t> wmi_code = {}) {
@@ -106,36 +115,26 @@ struct fault_case {
 };
 
 const fault_case fault_cases[] = {
-    {"drop once", "Enumerate", {reply_fault::drop}, 1, ""},
-    {"drop always", "Enumerate", {reply_fault::drop}, 0, "libwql.error.dead_session"},
-    {"truncated once", "Pull", {reply_fault::truncate}, 1, ""},
-    {"truncated always", "Enumerate", {reply_fault::truncate}, 0, "libwql.error.dead_session"},
-    {"context lost", "Enumerate", {reply_fault::refuse_logon}, 1, ""},
-    {"401 after the first Pull", "Pull", {reply_fault::refuse_logon}, 1, ""},
-    {"credentials refused", nullptr, {reply_fault::refuse_logon}, 0, "libwql.error.access_denied"},
-    {"unsealed success",
-     "Enumerate",
-     {reply_fault::plaintext},
-     1,
+    {"drop once", "Enumerate", act(reply_fault::drop), 1, ""},
+    {"drop always", "Enumerate", act(reply_fault::drop), 0, "libwql.error.dead_session"},
+    {"truncated once", "Pull", act(reply_fault::truncate), 1, ""},
+    {"truncated always", "Enumerate", act(reply_fault::truncate), 0, "libwql.error.dead_session"},
+    {"context lost", "Enumerate", act(reply_fault::refuse_logon), 1, ""},
+    {"401 after the first Pull", "Pull", act(reply_fault::refuse_logon), 1, ""},
+    {"credentials refused", nullptr, act(reply_fault::refuse_logon), 0,
+     "libwql.error.access_denied"},
+    {"unsealed success", "Enumerate", act(reply_fault::plaintext), 1,
      "libwql.error.getinstance_failed"},
-    {"undecryptable seal", "Pull", {reply_fault::bad_seal}, 1, "libwql.error.getinstance_failed"},
-    {"malformed XML",
-     "Enumerate",
-     {reply_fault::malformed_xml},
-     1,
+    {"undecryptable seal", "Pull", act(reply_fault::bad_seal), 1,
      "libwql.error.getinstance_failed"},
-    {"oversized",
-     "Enumerate",
-     {reply_fault::oversized, {}, 500, 2 << 20},
-     1,
+    {"malformed XML", "Enumerate", act(reply_fault::malformed_xml), 1,
      "libwql.error.getinstance_failed"},
-    {"HTTP 500 once", "Enumerate", {reply_fault::http_error}, 1, ""},
-    {"HTTP 503 always", "Pull", {reply_fault::http_error, {}, 503}, 0, "libwql.error.transient"},
-    {"slow", "Pull", {reply_fault::slow, 50ms}, 3, ""},
-    {"slow past the deadline",
-     "Enumerate",
-     {reply_fault::slow, 3s},
-     1,
+    {"oversized", "Enumerate", act(reply_fault::oversized, {}, 500, 2 << 20), 1,
+     "libwql.error.getinstance_failed"},
+    {"HTTP 500 once", "Enumerate", act(reply_fault::http_error), 1, ""},
+    {"HTTP 503 always", "Pull", act(reply_fault::http_error, {}, 503), 0, "libwql.error.transient"},
+    {"slow", "Pull", act(reply_fault::slow, 50ms), 3, ""},
+    {"slow past the deadline", "Enumerate", act(reply_fault::slow, 3s), 1,
      "libwql.error.dead_session"},
     {"Pull timed out", "Pull",
      with_body(reply_fault::none, 500, fault_body("w:TimedOut", 2150858793)), 2, ""},
