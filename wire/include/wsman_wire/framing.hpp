@@ -1,7 +1,7 @@
 #pragma once
 
 // The multipart/encrypted body that carries a sealed SOAP message over plain HTTP.
-// Self-contained (no GSSAPI, no HTTP library), so client and test servers share one layout:
+// Self-contained (no GSSAPI, no HTTP library); both ends write and read this layout:
 //
 //   --Encrypted Boundary\r\n
 //   \tContent-Type: application/HTTP-SPNEGO-session-encrypted\r\n

@@ -1,7 +1,7 @@
 #pragma once
 
 // One GSSAPI security context (Negotiate, Kerberos or NTLM) and the WinRM way of sealing
-// messages with it. Both ends use it: the client as initiator, test servers as acceptor.
+// messages with it. Both ends use it: a client as initiator, a service as acceptor.
 
 #include <gssapi/gssapi.h>
 
