@@ -110,9 +110,12 @@ http_connection::response http_connection::round_trip(request& req, duration tim
         // the announced length is checked here before any of the body is read.
         http::async_read_header(
             stream_, buffer_, *parser, [&](const beast::error_code& header_ec, std::size_t) {
-                const auto length = parser->content_length();
-                if (header_ec || (length && *length > max_reply_bytes_)) {
-                    result = header_ec ? header_ec : beast::error_code(http::error::body_limit);
+                if (header_ec) {
+                    result = header_ec;
+                } else if (parser->content_length().value_or(0) > max_reply_bytes_) {
+                    result = http::error::body_limit;
+                }
+                if (result || parser->is_done()) {
                     done = true;
                     return;
                 }
