@@ -174,36 +174,35 @@ private:
                           request ? request->enumeration_context : "",
                           request ? request->filter.value_or("") : "", user};
         const scripted_reply script = owner_.script(info);
-        switch (script.fault) {
-            case reply_fault::refuse_logon:
-                // The target forgot the context: the client must authenticate again.
-                refuse_logon();
-                return;
-            case reply_fault::drop:
-                owner_.log("fault: dropping the connection");
-                close();
-                return;
-            case reply_fault::http_error:
-                if (script.body) {
-                    reply = {static_cast<http::status>(script.status), *script.body};
-                    break;
-                }
-                reply = owner_.fault_reply(
-                    {}, {"s:Receiver",
-                         "w:InternalError",
-                         "The WS-Management service cannot process the request. The WMI service "
-                         "reported a failure.",
-                         wbem_e_failed,
-                         {}});
-                reply.status = static_cast<http::status>(script.status);
-                break;
-            default:
-                if (script.body) {
-                    reply = {static_cast<http::status>(script.status), *script.body};
-                } else if (request) {
-                    reply = owner_.answer(*request, user);
-                }
+        if (script.fault == reply_fault::refuse_logon) {
+            // The target forgot the context: the client must authenticate again.
+            refuse_logon();
+            return;
         }
+        if (script.fault == reply_fault::drop) {
+            owner_.log("fault: dropping the connection");
+            close();
+            return;
+        }
+        if (script.body) {
+            reply = {static_cast<http::status>(script.status), *script.body};
+        } else if (script.fault == reply_fault::http_error) {
+            reply = owner_.fault_reply(
+                {}, {"s:Receiver",
+                     "w:InternalError",
+                     "The WS-Management service cannot process the request. The WMI service "
+                     "reported a failure.",
+                     wbem_e_failed,
+                     {}});
+            reply.status = static_cast<http::status>(script.status);
+        } else if (request) {
+            reply = owner_.answer(*request, user);
+        }
+        deliver(std::move(reply), script, final_token);
+    }
+
+    // Sends a reply as the script says: cut, padded, unsealed, corrupted, truncated or late.
+    void deliver(soap_reply reply, const scripted_reply& script, const std::string& final_token) {
         if (script.fault == reply_fault::malformed_xml) reply.body.resize(reply.body.size() / 2);
         if (script.fault == reply_fault::oversized && script.size > reply.body.size()) {
             reply.body.append(script.size - reply.body.size(), ' ');
