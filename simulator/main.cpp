@@ -76,8 +76,9 @@ int main(int argc, char** argv) {
         for (const std::string& user : users) {
             options.users.push_back(winrm_simulator::parse_user_account(user));
         }
-        options.fault = winrm_simulator::parse_fault_plan(fault);
-        options.fault.count = fault_count;
+        auto plan = winrm_simulator::parse_fault_plan(fault);
+        plan.count = fault_count;
+        options.script = winrm_simulator::script_of(plan);
         options.first_page_size = first_page;
         options.page_size = page;
         options.enumeration_timeout = std::chrono::milliseconds(enumeration_timeout_ms);

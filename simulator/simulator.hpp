@@ -7,31 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "simulator/ntlm_users.hpp"
 #include "simulator/machine_model.hpp"
+#include "simulator/ntlm_users.hpp"
+#include "simulator/script.hpp"
 
 namespace winrm_simulator {
-
-// Faults the target can be told to produce, for tests and demos.
-enum class fault_kind {
-    none,
-    wrong_credentials,  // every authentication fails with 401, whatever the password
-    slow_answer,        // each SOAP reply waits fault_plan::delay first
-    drop_connection,    // the socket is closed instead of answering a SOAP request
-    malformed_xml,      // the (sealed) reply is truncated, unparsable XML
-    server_error,       // HTTP 500 with a w:InternalError fault
-};
-
-struct fault_plan {
-    fault_kind kind = fault_kind::none;
-    std::chrono::milliseconds delay{0};  // slow_answer only
-    // How many SOAP requests (authentications for wrong_credentials) the fault hits before
-    // the target behaves normally again; 0 means every one.
-    std::uint32_t count = 0;
-};
-
-// "none", "wrong-credentials", "slow:<ms>", "drop", "malformed-xml", "server-error".
-fault_plan parse_fault_plan(const std::string& text);
 
 struct simulator_options {
     std::string address = "127.0.0.1";  // loopback only
@@ -48,7 +28,7 @@ struct simulator_options {
     // One diagnostic line per event (connection, logon, request); never a password or token.
     std::function<void(const std::string&)> log;
     std::function<sim_clock::time_point()> clock;  // empty: the system clock
-    fault_plan fault;
+    request_script script;                         // empty: every request answered normally
 };
 
 struct simulator_statistics {
@@ -76,7 +56,8 @@ public:
     std::uint16_t port() const;
     std::string endpoint() const;  // http://<address>:<port>/wsman
 
-    void set_fault(const fault_plan& plan);
+    // Replaces the per-request script (an empty one restores normal service).
+    void set_script(request_script script);
     // Closes every open client connection now (the listener stays).
     void drop_connections();
     simulator_statistics statistics() const;

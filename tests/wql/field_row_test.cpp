@@ -3,6 +3,7 @@
 #include <chrono>
 #include <limits>
 
+#include "error_key.hpp"
 #include "libi18n/i18n.hpp"
 #include "libwql/wql_query.hpp"
 
@@ -14,15 +15,6 @@ using namespace std::chrono;
 
 wql_query_field scalar(const std::string& value, const std::string& name = "F") {
     return wql_query_field(name, {value});
-}
-
-std::string key_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const libi18n::i18n_exception& e) {
-        return e.get_i18n_msg().key;
-    }
-    return "no exception";
 }
 
 TEST(wql_query_field, parses_datetimes_with_any_fraction_and_offset) {
@@ -61,7 +53,7 @@ TEST(wql_query_field, rejects_what_is_not_a_datetime) {
           "2013-04-15T16:28:43.Z", "2013-04-15T16:28:43+8", "2013-04-15T16:28:43Zjunk",
           "20130415162843.488171+06", "2013041516284x.488171+060", "yesterday", "P0DT0H1M40S"}) {
         EXPECT_EQ("libwql.error.field_has_wrong_type",
-                  key_of([&] { (void)scalar(text).as_timestamp_t(); }).substr(2, 33))
+                  test_support::error_key([&] { (void)scalar(text).as_timestamp_t(); }))
             << text;
     }
     EXPECT_THROW((void)wql_query_field("T", {"P0DT0H1M40S"}, wql_query_field::kind::interval)

@@ -106,11 +106,25 @@ http_connection::response http_connection::round_trip(request& req, duration tim
             done = true;
             return;
         }
-        http::async_read(stream_, buffer_, *parser,
-                         [&](const beast::error_code& read_ec, std::size_t) {
-                             result = read_ec;
-                             done = true;
-                         });
+        // Beast (1.74) checks body_limit against chunks but not against a Content-Length, so
+        // the announced length is checked here before any of the body is read.
+        http::async_read_header(
+            stream_, buffer_, *parser, [&](const beast::error_code& header_ec, std::size_t) {
+                if (header_ec) {
+                    result = header_ec;
+                } else if (parser->content_length().value_or(0) > max_reply_bytes_) {
+                    result = http::error::body_limit;
+                }
+                if (result || parser->is_done()) {
+                    done = true;
+                    return;
+                }
+                http::async_read(stream_, buffer_, *parser,
+                                 [&](const beast::error_code& read_ec, std::size_t) {
+                                     result = read_ec;
+                                     done = true;
+                                 });
+            });
     });
     try {
         run(timeout, done, net_failure::timeout, "reply", {});

@@ -7,7 +7,7 @@
 #include "libi18n/catalogue.hpp"
 #include "libwql/exceptions.hpp"
 #include "libwql/wsman_client.hpp"
-#include "wsman_envelope.hpp"
+#include "wsman_reply.hpp"
 #include "wsman_transport.hpp"
 
 namespace libwql {
@@ -132,18 +132,18 @@ private:
         return *transport_;
     }
 
-    detail::request_header header(const std::string& resource_uri) {
-        detail::request_header h;
+    wsman_wire::request_header header(const std::string& resource_uri) {
+        wsman_wire::request_header h;
         h.to = transport().endpoint();
         h.resource_uri = resource_uri;
-        h.message_id = detail::new_message_id();
+        h.message_id = wsman_wire::new_message_id();
         h.operation_timeout_s = std::max(1, settings_.operation_timeout_s);
         return h;
     }
 
     // One request; faults are returned for the caller to classify, everything else that
     // goes wrong becomes the exception the module sees (or a retryable).
-    detail::wsman_response call(const detail::request_header& h, const std::string& soap,
+    detail::wsman_response call(const wsman_wire::request_header& h, const std::string& soap,
                                 const char* action_name) {
         wsman_transport::reply reply;
         try {
@@ -193,7 +193,7 @@ private:
                         true};
     }
 
-    [[noreturn]] void throw_fault(const detail::wsman_fault& fault,
+    [[noreturn]] void throw_fault(const wsman_wire::received_fault& fault,
                                   const std::string& wmi_namespace) {
         const std::string code = fault.code();
         switch (detail::classify(fault)) {
@@ -225,17 +225,17 @@ private:
         if (context.empty() || !transport_ || !transport_->is_open()) return;
         try {
             auto h = header(resource_uri);
-            transport_->exchange(detail::build_release(h, context), "Release");
+            transport_->exchange(wsman_wire::write_release(h, context), "Release");
         } catch (...) {
             if (transport_) transport_->close();
         }
     }
 
     std::vector<wql_query_row> enumerate(const std::string& wql, const std::string& wmi_namespace) {
-        const auto resource_uri = detail::resource_uri_for(wmi_namespace);
+        const auto resource_uri = wsman_wire::resource_uri_for(wmi_namespace);
         auto h = header(resource_uri);
         auto response =
-            call(h, detail::build_enumerate(h, wql, settings_.max_elements), "Enumerate");
+            call(h, wsman_wire::write_enumerate(h, wql, settings_.max_elements), "Enumerate");
         if (response.fault) throw_fault(*response.fault, wmi_namespace);
         std::vector<wql_query_row> rows = std::move(response.rows);
         std::string context = response.context;
@@ -253,7 +253,8 @@ private:
                         " pages and " + std::to_string(rows.size()) + " instances"));
                 }
                 h = header(resource_uri);
-                response = call(h, detail::build_pull(h, context, settings_.max_elements), "Pull");
+                response =
+                    call(h, wsman_wire::write_pull(h, context, settings_.max_elements), "Pull");
                 if (response.fault) {
                     // OperationTimeout with nothing ready yet: the context stays valid.
                     if (detail::classify(*response.fault) == fault_kind::timed_out &&

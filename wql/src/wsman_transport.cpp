@@ -4,11 +4,10 @@
 #include <boost/beast/http/status.hpp>
 
 #include <algorithm>
-#include <cctype>
 
-#include "base64_text.hpp"
 #include "libi18n/catalogue.hpp"
-#include "winrm_framing.hpp"
+#include "wsman_wire/auth.hpp"
+#include "wsman_wire/sealing.hpp"
 
 namespace libwql::detail {
 
@@ -19,27 +18,15 @@ namespace {
 
 constexpr int max_auth_legs = 6;
 
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The token of `scheme` among the WWW-Authenticate headers: nullopt when the scheme is not
-// offered, "" when offered without a token.
+// offered, "" when offered without a (usable) token.
 std::optional<std::string> challenge(const http_connection::response& reply,
                                      const std::string& scheme) {
     for (auto it = reply.find(http::field::www_authenticate); it != reply.end(); ++it) {
         if (it->name() != http::field::www_authenticate) break;
-        std::string_view value(it->value().data(), it->value().size());
-        const auto space = value.find(' ');
-        if (!iequals(value.substr(0, space), scheme)) continue;
-        if (space == std::string_view::npos) return std::string();
-        auto token = value.substr(space + 1);
-        while (!token.empty() && token.front() == ' ') token.remove_prefix(1);
-        // A token that is not base64 cannot be stepped: the handshake then fails as refused.
-        return base64_text::decode(token).value_or(std::string());
+        auto token = wsman_wire::auth_token(
+            std::string_view(it->value().data(), it->value().size()), scheme);
+        if (token) return token;
     }
     return std::nullopt;
 }
@@ -50,27 +37,12 @@ std::optional<std::string> challenge(const http_connection::response& reply,
 
 }  // namespace
 
-std::string principal_for(const wsman_connection_parameters& p) {
-    if (p.username.find('\\') != std::string::npos || p.username.find('@') != std::string::npos ||
-        p.domain.empty()) {
-        return p.username;
-    }
-    // Kerberos needs user@REALM; a DNS-style domain is taken as the realm. A NetBIOS domain
-    // only makes sense to NTLM.
-    if (p.authentication_mode == 1 || p.domain.find('.') != std::string::npos) {
-        std::string realm = p.domain;
-        std::transform(realm.begin(), realm.end(), realm.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        return p.username + "@" + realm;
-    }
-    return p.domain + "\\" + p.username;
-}
-
 wsman_transport::wsman_transport(const wsman_connection_parameters& parameters,
                                  const wsman_client_settings& settings,
                                  std::shared_ptr<liblog::log_interface> log)
     : host_(parameters.host),
-      user_(principal_for(parameters)),
+      user_(wsman_wire::principal_name(parameters.username, parameters.domain,
+                                       parameters.authentication_mode == 1)),
       password_(parameters.password),
       kerberos_only_(parameters.authentication_mode == 1),
       scheme_(kerberos_only_ ? "Kerberos" : "Negotiate"),
@@ -128,13 +100,14 @@ void wsman_transport::authenticate() {
     context_.reset();
     connection_.connect(connect_timeout_);
     try {
-        context_ = gss_context::initiator(
-            user_, password_, host_,
-            kerberos_only_ ? gss_mechanism::kerberos : gss_mechanism::negotiate);
+        context_ = wsman_wire::gss_context::initiator(user_, password_, host_,
+                                                      kerberos_only_
+                                                          ? wsman_wire::gss_mechanism::kerberos
+                                                          : wsman_wire::gss_mechanism::negotiate);
         std::string token = context_->step({});
         for (int leg = 1; leg <= max_auth_legs; ++leg) {
             auto req = make_request();
-            req.set(http::field::authorization, scheme_ + " " + base64_text::encode(token));
+            req.set(http::field::authorization, wsman_wire::auth_header(scheme_, token));
             auto answer =
                 send(req, scheme_ + " authentication leg " + std::to_string(leg), connect_timeout_);
             const auto offered = challenge(answer, scheme_);
@@ -163,7 +136,7 @@ void wsman_transport::authenticate() {
         }
         denied("authentication at " + endpoint_ + " did not finish in " +
                std::to_string(max_auth_legs) + " legs");
-    } catch (const gss_error& e) {
+    } catch (const wsman_wire::gss_error& e) {
         close();
         denied(e.what());
     } catch (...) {
@@ -177,20 +150,17 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
     if (fresh) authenticate();
     for (int attempt = 0;; ++attempt) {
         const auto protocol =
-            kerberos_only_ ? winrm_framing::kerberos_protocol : winrm_framing::spnego_protocol;
-        winrm_framing::sealed_message message;
-        message.protocol = std::string(protocol);
-        message.original_type = std::string(winrm_framing::soap_content_type);
-        message.original_length = soap.size();
+            kerberos_only_ ? wsman_wire::kerberos_protocol : wsman_wire::spnego_protocol;
+        wsman_wire::http_body sealed;
         try {
-            std::tie(message.header, message.data) = context_->seal(soap);
-        } catch (const gss_error& e) {
+            sealed = wsman_wire::seal_message(*context_, soap, protocol);
+        } catch (const wsman_wire::gss_error& e) {
             close();
             throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
         }
         auto req = make_request();
-        req.set(http::field::content_type, winrm_framing::content_type(protocol));
-        req.body() = winrm_framing::build_body(message);
+        req.set(http::field::content_type, sealed.content_type);
+        req.body() = std::move(sealed.body);
         auto response = send(req, action_name, reply_timeout_);
 
         if (response.result() == http::status::unauthorized) {
@@ -205,7 +175,8 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
         reply result;
         result.status = response.result_int();
         const auto type = response[http::field::content_type];
-        if (!winrm_framing::is_sealed_content_type(std::string_view(type.data(), type.size()))) {
+        const std::string_view content_type(type.data(), type.size());
+        if (!wsman_wire::is_sealed_content_type(content_type)) {
             // Windows sends some errors unsealed; a plaintext success would be a downgrade.
             if (result.status == 200) {
                 close();
@@ -216,11 +187,7 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
             return result;
         }
         try {
-            auto sealed = winrm_framing::parse_body(response.body());
-            result.body = context_->unseal(sealed.header, sealed.data);
-            if (result.body.size() != sealed.original_length) {
-                throw winrm_framing::framing_error("decrypted length differs from Length");
-            }
+            result.body = wsman_wire::unseal_message(*context_, content_type, response.body());
         } catch (const std::runtime_error& e) {
             // The sealing sequence is now out of step; this socket is useless.
             close();

@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "gss_context.hpp"
 #include "http_connection.hpp"
 #include "liblog/log.hpp"
 #include "libwql/wsman_client.hpp"
+#include "wsman_wire/gss_context.hpp"
 
 namespace libwql::detail {
 
@@ -54,11 +54,8 @@ private:
     std::chrono::seconds reply_timeout_;
     std::shared_ptr<liblog::log_interface> log_;
     http_connection connection_;
-    std::optional<gss_context> context_;
+    std::optional<wsman_wire::gss_context> context_;
     std::size_t handshakes_ = 0;
 };
-
-// "DOMAIN\user", "user@REALM" or "user", the way GSSAPI wants the principal.
-std::string principal_for(const wsman_connection_parameters& parameters);
 
 }  // namespace libwql::detail

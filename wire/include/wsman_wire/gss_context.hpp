@@ -1,0 +1,79 @@
+#pragma once
+
+// One GSSAPI security context (Negotiate, Kerberos or NTLM) and the WinRM way of sealing
+// messages with it. Both ends use it: a client as initiator, a service as acceptor.
+
+#include <gssapi/gssapi.h>
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace wsman_wire {
+
+// A GSSAPI failure with the mechanism's own text; never contains credentials.
+class gss_error : public std::runtime_error {
+public:
+    gss_error(const std::string& what, OM_uint32 major, OM_uint32 minor);
+    OM_uint32 major() const { return major_; }
+
+private:
+    OM_uint32 major_;
+};
+
+enum class gss_mechanism {
+    negotiate,  // SPNEGO: Kerberos when a KDC answers, else NTLM
+    kerberos,
+    ntlm,
+};
+
+class gss_context {
+public:
+    // `user` is "DOMAIN\name", "name@REALM" or "name"; `target_host` becomes "HTTP@host".
+    static gss_context initiator(const std::string& user, const std::string& password,
+                                 const std::string& target_host, gss_mechanism mechanism);
+    // Accepts any mechanism the library knows (credentials from the environment, e.g. an
+    // NTLM user file or a keytab).
+    static gss_context acceptor();
+
+    gss_context(gss_context&& other) noexcept;
+    gss_context& operator=(gss_context&& other) noexcept;
+    gss_context(const gss_context&) = delete;
+    gss_context& operator=(const gss_context&) = delete;
+    ~gss_context();
+
+    // Feeds the peer's token (empty for the initiator's first leg) and returns the token to
+    // send, which may be empty. Throws gss_error when authentication fails.
+    std::string step(std::string_view input);
+    bool established() const { return established_; }
+    // True when the negotiated mechanism is Kerberos (decides the sealing layout).
+    bool uses_kerberos() const { return kerberos_; }
+    // The authenticated peer, e.g. "TESTDOM\testuser" (acceptor side).
+    std::string peer_name() const;
+
+    // Seals `plain` and returns {header, sealed data} as WinRM frames them.
+    std::pair<std::string, std::string> seal(std::string_view plain);
+    // Verifies and decrypts; throws gss_error on a bad signature or an unencrypted message.
+    std::string unseal(std::string_view header, std::string_view data);
+
+private:
+    gss_context() = default;
+    void release() noexcept;
+
+    bool initiator_ = false;
+    bool established_ = false;
+    bool kerberos_ = false;
+    gss_ctx_id_t context_ = GSS_C_NO_CONTEXT;
+    gss_cred_id_t credential_ = GSS_C_NO_CREDENTIAL;
+    gss_name_t target_ = GSS_C_NO_NAME;
+    gss_name_t peer_ = GSS_C_NO_NAME;
+    gss_OID mechanism_ = GSS_C_NO_OID;
+};
+
+// The principal GSSAPI is given for a user: "DOMAIN\\name" and "name@REALM" as entered; a
+// bare name with a DNS domain (or any domain when only Kerberos is allowed) becomes
+// "name@DOMAIN" in upper case, with a NetBIOS domain "DOMAIN\\name", without one "name".
+std::string principal_name(const std::string& user, const std::string& domain, bool kerberos_only);
+
+}  // namespace wsman_wire

@@ -1,0 +1,209 @@
+#include <charconv>
+#include <cstdio>
+#include <random>
+
+#include "wsman_wire/envelope.hpp"
+#include "xml.hpp"
+
+namespace wsman_wire {
+
+namespace {
+
+constexpr std::uint32_t schema_validation_error = 2150858817;   // 0x80338041
+constexpr std::uint32_t invalid_uri_wmi_enum_wql = 2150859003;  // 0x803381FB
+constexpr std::uint64_t min_envelope_size = 8192;
+
+pugi::xml_node add_text(pugi::xml_node parent, const char* name, const std::string& text) {
+    auto node = parent.append_child(name);
+    node.text().set(text.c_str());
+    return node;
+}
+
+void must_understand(pugi::xml_node node) {
+    node.append_attribute("s:mustUnderstand").set_value("true");
+}
+
+// Envelope with the common header; returns the Body to fill.
+pugi::xml_node envelope(pugi::xml_document& doc, const request_header& h, const char* act) {
+    auto env = doc.append_child("s:Envelope");
+    env.append_attribute("xmlns:s").set_value(ns::soap);
+    env.append_attribute("xmlns:a").set_value(ns::addressing);
+    env.append_attribute("xmlns:n").set_value(ns::enumeration);
+    env.append_attribute("xmlns:w").set_value(ns::wsman);
+    env.append_attribute("xmlns:p").set_value(ns::msft_wsman);
+    auto header = env.append_child("s:Header");
+    add_text(header, "a:To", h.to);
+    auto reply_to = header.append_child("a:ReplyTo");
+    must_understand(add_text(reply_to, "a:Address", ns::anonymous));
+    must_understand(add_text(header, "a:Action", act));
+    add_text(header, "a:MessageID", h.message_id);
+    must_understand(add_text(header, "w:ResourceURI", h.resource_uri));
+    must_understand(add_text(header, "w:MaxEnvelopeSize", std::to_string(h.max_envelope_size)));
+    add_text(header, "w:OperationTimeout", "PT" + std::to_string(h.operation_timeout_s) + "S");
+    for (const char* locale : {"w:Locale", "p:DataLocale"}) {
+        auto node = header.append_child(locale);
+        node.append_attribute("xml:lang").set_value("en-US");
+        node.append_attribute("s:mustUnderstand").set_value("false");
+    }
+    return env.append_child("s:Body");
+}
+
+fault schema_fault(const std::string& reason) {
+    return {"s:Sender", "w:SchemaValidationError", reason, schema_validation_error, {}};
+}
+
+std::optional<std::uint64_t> positive_number(pugi::xml_node node, const char* what) {
+    if (!node) return std::nullopt;
+    const std::string text = xml::trimmed_text(node);
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value == 0) {
+        throw fault_error(schema_fault(std::string(what) + " must be a positive integer"));
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string new_message_id() {
+    thread_local std::mt19937_64 engine{std::random_device{}()};
+    const std::uint64_t hi = engine(), lo = engine();
+    char text[48];
+    std::snprintf(text, sizeof text, "uuid:%08X-%04X-4%03X-%04X-%012llX",
+                  static_cast<unsigned>(hi >> 32), static_cast<unsigned>((hi >> 16) & 0xFFFF),
+                  static_cast<unsigned>(hi & 0xFFF), static_cast<unsigned>(0x8000 | (lo >> 50)),
+                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    return text;
+}
+
+std::string resource_uri_for(std::string_view wmi_namespace) {
+    std::string path;
+    for (char c : wmi_namespace) path += c == '\\' ? '/' : c;
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return ns::wmi_resource + path + "/*";
+}
+
+std::string write_enumerate(const request_header& header, const std::string& wql,
+                            std::int64_t max_elements, bool optimize) {
+    pugi::xml_document doc;
+    auto enumerate = envelope(doc, header, action::enumerate).append_child("n:Enumerate");
+    if (optimize) {
+        enumerate.append_child("w:OptimizeEnumeration");
+        add_text(enumerate, "w:MaxElements", std::to_string(max_elements));
+    }
+    auto filter = add_text(enumerate, "w:Filter", wql);
+    filter.append_attribute("Dialect").set_value(ns::wql_dialect);
+    return xml::to_string(doc);
+}
+
+std::string write_pull(const request_header& header, const std::string& context,
+                       std::int64_t max_elements) {
+    pugi::xml_document doc;
+    auto pull = envelope(doc, header, action::pull).append_child("n:Pull");
+    add_text(pull, "n:EnumerationContext", context);
+    add_text(pull, "n:MaxElements", std::to_string(max_elements));
+    return xml::to_string(doc);
+}
+
+std::string write_release(const request_header& header, const std::string& context) {
+    pugi::xml_document doc;
+    auto release = envelope(doc, header, action::release).append_child("n:Release");
+    add_text(release, "n:EnumerationContext", context);
+    return xml::to_string(doc);
+}
+
+request parse_request(std::string_view text) {
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
+    if (!parsed) {
+        throw fault_error(schema_fault(std::string("The request is not well-formed XML: ") +
+                                       parsed.description()));
+    }
+    const pugi::xml_node env = doc.document_element();
+    if (!xml::is(env, ns::soap, "Envelope")) {
+        throw fault_error(schema_fault("The request is not a SOAP 1.2 envelope."));
+    }
+    const pugi::xml_node header = xml::child(env, ns::soap, "Header");
+    const pugi::xml_node body = xml::child(env, ns::soap, "Body");
+    if (!header || !body)
+        throw fault_error(schema_fault("The envelope lacks a SOAP header or body."));
+    request r;
+    r.action = xml::trimmed_text(xml::child(header, ns::addressing, "Action"));
+    r.message_id = xml::trimmed_text(xml::child(header, ns::addressing, "MessageID"));
+    if (r.action.empty() || r.message_id.empty() || r.message_id.size() > 2048) {
+        throw fault_error({"s:Sender",
+                           "a:InvalidMessageInformationHeader",
+                           "The request lacks a valid wsa:Action or wsa:MessageID header.",
+                           schema_validation_error,
+                           {}});
+    }
+    r.resource_uri = xml::trimmed_text(xml::child(header, ns::wsman, "ResourceURI"));
+    if (const auto size =
+            positive_number(xml::child(header, ns::wsman, "MaxEnvelopeSize"), "MaxEnvelopeSize");
+        size && *size < min_envelope_size) {
+        throw fault_error({"s:Sender",
+                           "w:EncodingLimit",
+                           "The MaxEnvelopeSize is smaller than the service accepts.",
+                           {},
+                           {}});
+    }
+
+    if (r.action == action::enumerate) {
+        const pugi::xml_node enumerate = xml::child(body, ns::enumeration, "Enumerate");
+        if (!enumerate) throw fault_error(schema_fault("Enumerate lacks its body element."));
+        r.optimize = static_cast<bool>(xml::child(enumerate, ns::wsman, "OptimizeEnumeration"));
+        r.max_elements =
+            positive_number(xml::child(enumerate, ns::wsman, "MaxElements"), "MaxElements");
+        pugi::xml_node filter = xml::child(enumerate, ns::wsman, "Filter");
+        if (!filter) filter = xml::child(enumerate, ns::enumeration, "Filter");
+        if (filter) {
+            r.filter_dialect = filter.attribute("Dialect").value();
+            r.filter = xml::trimmed_text(filter);
+        }
+    } else if (r.action == action::pull || r.action == action::release) {
+        const bool pull = r.action == action::pull;
+        const pugi::xml_node element = xml::child(body, ns::enumeration, pull ? "Pull" : "Release");
+        if (!element) throw fault_error(schema_fault("The request lacks its body element."));
+        r.enumeration_context =
+            xml::trimmed_text(xml::child(element, ns::enumeration, "EnumerationContext"));
+        if (pull) {
+            r.max_elements =
+                positive_number(xml::child(element, ns::enumeration, "MaxElements"), "MaxElements");
+        }
+    } else {
+        throw fault_error({"s:Sender",
+                           "a:ActionNotSupported",
+                           "The action " + r.action + " is not supported by the service.",
+                           {},
+                           {}});
+    }
+    return r;
+}
+
+std::string namespace_from_resource_uri(std::string_view uri) {
+    const std::string_view prefix = ns::wmi_resource;
+    if (uri.substr(0, prefix.size()) != prefix) {
+        throw fault_error({"s:Sender",
+                           "w:DestinationUnreachable",
+                           "The WS-Management service cannot process the request because the "
+                           "resource URI is not a WMI resource.",
+                           {},
+                           {}});
+    }
+    std::string_view path = uri.substr(prefix.size());
+    if (path.size() < 3 || path.substr(path.size() - 2) != "/*") {
+        throw fault_error({"s:Sender",
+                           "w:InvalidParameter",
+                           "A WQL filter needs the resource URI of a namespace ending in /*.",
+                           invalid_uri_wmi_enum_wql,
+                           {}});
+    }
+    path.remove_suffix(2);
+    std::string name(path);
+    for (char& c : name) {
+        if (c == '/') c = '\\';
+    }
+    return name;
+}
+
+}  // namespace wsman_wire
