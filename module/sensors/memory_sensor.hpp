@@ -1,25 +1,21 @@
 #pragma once
 
-#include <map>
-#include <memory>
-#include <string>
-
-#include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
-#include "libwql/wsman_client.hpp"
+#include "framework/wmi_kind.hpp"
+#include "sensors/counter_arithmetic.hpp"
 
 namespace wmi {
 
 // Available and used physical memory of the target, in bytes and percent of the total.
-class memory_sensor : public libvexahelper::sensors::sensor_base<settings::memory_sensor> {
+class memory_sensor : public wmi_sensor<memory_sensor, settings::memory_sensor> {
 public:
-    memory_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-                  settings::memory_sensor settings, std::map<int, std::string> channels,
-                  std::map<std::string, std::string> persistent);
+    using wmi_sensor::wmi_sensor;
+    static const channel_table<counters::memory_figures> channels;
     void work() override;
 
 private:
-    std::shared_ptr<libwql::wsman_client_interface> client_;
+    const access::query query_ =
+        access::select("Win32_OperatingSystem", {"FreePhysicalMemory", "TotalVisibleMemorySize"});
 };
 
 }  // namespace wmi
