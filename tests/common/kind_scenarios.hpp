@@ -17,6 +17,7 @@
 #include "libvexahelper/logging.hpp"
 #include "libvexahelper/sensor_dispatcher.hpp"
 #include "log_folder.hpp"
+#include "test_kinds.hpp"
 #include "test_support.hpp"
 
 // Runs a kind's scenario table (tests/data/<kind>.json) against the real kind, created by the
@@ -34,19 +35,7 @@ namespace kind_scenarios {
 
 using nlohmann::json;
 
-inline const std::string password = "Secret-1";
-
-inline json settings(const json& overrides) {
-    const std::string cred = "shared_windows_credentials_section.shared_windows_credentials_group.";
-    const std::string compat =
-        "shared_windows_compatibility_section.shared_windows_compatibility_group.";
-    json s{{"host", "target.example"},    {"logging", "enabled"},
-           {cred + "domain", "LAB"},      {cred + "username", "monitor"},
-           {cred + "password", password}, {cred + "mode", "negotiate"},
-           {compat + "port", "5985"},     {compat + "protocol", "http"}};
-    s.update(overrides);
-    return s;
-}
+using test_kinds::password;
 
 class runner {
 public:
@@ -95,7 +84,7 @@ private:
         target_->clients_made = 0;
         target_->sessions_opened = 0;
         const std::string doc = test_support::settings_document(
-            kind, settings(scenario.value("settings", json::object())),
+            kind, test_kinds::settings(scenario.value("settings", json::object())),
             scenario.value("channels", json::object()),
             scenario.value("persistent", json::object()));
         if (!check) {
