@@ -3,32 +3,15 @@
 #include <stdexcept>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
 #include "libi18n/i18n.hpp"
+#include "valid_settings.hpp"
 
 // Kinds that exist only in tests. The common `host` setting picks what work() does.
 namespace test_kinds {
-
-inline const std::string password = "Secret-1";
-
-// Settings every kind accepts (the common, credentials and compatibility groups), sensor
-// logging on; `overrides` replaces or adds keys.
-inline nlohmann::json settings(const nlohmann::json& overrides = nlohmann::json::object()) {
-    const std::string cred = "shared_windows_credentials_section.shared_windows_credentials_group.";
-    const std::string compat =
-        "shared_windows_compatibility_section.shared_windows_compatibility_group.";
-    nlohmann::json s{{"host", "target.example"},    {"logging", "enabled"},
-                     {cred + "domain", "LAB"},      {cred + "username", "monitor"},
-                     {cred + "password", password}, {cred + "mode", "negotiate"},
-                     {compat + "port", "5985"},     {compat + "protocol", "http"}};
-    s.update(overrides);
-    return s;
-}
 
 struct probe_settings : wmi::settings::target_record<> {
     static constexpr const char* kind_name = "test_probe_sensor";
