@@ -1,9 +1,6 @@
 #pragma once
 
-#include <atomic>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -17,25 +14,23 @@
 #include "libwql/wsman_client.hpp"
 
 // An in-process stand-in for the target behind the WSMan client interface: rows in, queries,
-// clients and sessions counted. Safe to share between threads.
+// clients and sessions counted.
 namespace fake {
 
 using rows = std::vector<libwql::wql_query_row>;
 
 struct target {
-    // Rows for a query text; by default nothing. Must not change while scans run.
-    std::function<rows(const std::string& wql)> answer = [](const std::string&) { return rows{}; };
+    rows answer;  // to every query
     // When set, opening a session fails with this text (e.g. wrong credentials).
     std::string refuse;
     // When set, every query throws the client's typed error of this name: "invalid_class",
     // "access_denied" or "dead_session".
     std::string fail_with;
 
-    std::atomic<int> clients_made = 0;
-    std::atomic<int> sessions_opened = 0;
-    std::atomic<int> sessions_open = 0;
-    std::mutex mutex;
-    std::vector<std::pair<std::string, std::string>> queries;  // (wql, namespace)
+    int clients_made = 0;
+    int sessions_opened = 0;
+    int sessions_open = 0;
+    std::vector<std::string> queries;  // "<namespace>: <wql>"
     libwql::wsman_connection_parameters last_parameters;
 };
 
@@ -53,18 +48,13 @@ struct target {
 
 class session : public libwql::wmi_session_interface {
 public:
-    explicit session(std::shared_ptr<target> t) : target_(std::move(t)) {
-        ++target_->sessions_open;
-    }
-    ~session() override { --target_->sessions_open; }
+    explicit session(target& t) : target_(t) { ++target_.sessions_open; }
+    ~session() override { --target_.sessions_open; }
     std::unique_ptr<libwql::wql_query_result_interface> query(const std::string& wql,
                                                               const std::string& ns) override {
-        {
-            std::lock_guard lock(target_->mutex);
-            target_->queries.emplace_back(wql, ns);
-        }
-        if (!target_->fail_with.empty()) throw_client_error(target_->fail_with);
-        return std::make_unique<result>(target_->answer(wql));
+        target_.queries.push_back(ns + ": " + wql);
+        if (!target_.fail_with.empty()) throw_client_error(target_.fail_with);
+        return std::make_unique<result>(target_.answer);
     }
 
 private:
@@ -73,7 +63,7 @@ private:
         const rows& get_rows() const override { return rows_; }
         rows rows_;
     };
-    std::shared_ptr<target> target_;
+    target& target_;
 };
 
 class client : public libwql::wsman_client_interface {
@@ -81,13 +71,10 @@ public:
     explicit client(std::shared_ptr<target> t) : target_(std::move(t)) {}
     std::unique_ptr<libwql::wmi_session_interface> open_session(
         const libwql::wsman_connection_parameters& p) override {
-        {
-            std::lock_guard lock(target_->mutex);
-            target_->last_parameters = p;
-        }
+        target_->last_parameters = p;
         if (!target_->refuse.empty()) throw std::runtime_error(target_->refuse);
         ++target_->sessions_opened;
-        return std::make_unique<session>(target_);
+        return std::make_unique<session>(*target_);
     }
 
 private:
@@ -103,27 +90,24 @@ inline void register_client(libvexahelper::service_container& container,
     });
 }
 
-// A row from a JSON object of field texts; null is a NULL field, and texts of the form
-// "YYYY-MM-DDT..." are datetimes.
-inline libwql::wql_query_row row(const nlohmann::json& fields) {
-    libwql::wql_query_row r;
-    for (const auto& [name, value] : fields.items()) {
-        if (value.is_null()) {
-            r.set(libwql::wql_query_field::null(name));
-            continue;
-        }
-        const auto text = value.get<std::string>();
-        const bool datetime = text.size() > 10 && text[4] == '-' && text[10] == 'T';
-        r.set(libwql::wql_query_field(name, {text},
-                                      datetime ? libwql::wql_query_field::kind::datetime
-                                               : libwql::wql_query_field::kind::scalar));
-    }
-    return r;
-}
-
+// Rows from a JSON array of objects of field texts; null is a NULL field, and texts of the
+// form "YYYY-MM-DDT..." are datetimes.
 inline rows rows_of(const nlohmann::json& list) {
     rows result;
-    for (const auto& fields : list) result.push_back(row(fields));
+    for (const auto& fields : list) {
+        auto& r = result.emplace_back();
+        for (const auto& [name, value] : fields.items()) {
+            if (value.is_null()) {
+                r.set(libwql::wql_query_field::null(name));
+                continue;
+            }
+            const auto text = value.get<std::string>();
+            const bool datetime = text.size() > 10 && text[4] == '-' && text[10] == 'T';
+            r.set(libwql::wql_query_field(name, {text},
+                                          datetime ? libwql::wql_query_field::kind::datetime
+                                                   : libwql::wql_query_field::kind::scalar));
+        }
+    }
     return result;
 }
 

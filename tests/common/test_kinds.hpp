@@ -3,7 +3,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
@@ -20,10 +19,6 @@ struct probe_settings : wmi::settings::target_record<> {
 struct probe_meta_settings : wmi::settings::target_record<> {
     static constexpr const char* kind_name = "test_probe_metascan";
 };
-struct probe_check_settings : wmi::settings::target_record<> {
-    static constexpr const char* kind_name = "test_probe_check";
-};
-
 inline const libi18n::i18n_msg probe_failed{"error.test_probe_failed", "Probe of '%0:s' failed."};
 
 // host: "ok" sends one result with channel 0; "i18n" / "std" / "other" throw that kind of
@@ -75,14 +70,6 @@ public:
         auto r = result();
         r.add_entry({"k", "entry"}, {{"name", settings().host}});
         send(r);
-    }
-};
-
-class probe_check : public libvexahelper::checks::check_base<probe_check_settings> {
-public:
-    using check_base::check_base;
-    void work() override {
-        send(libvexahelper::check_result(get_id()).set_success(settings().host == "ok"));
     }
 };
 

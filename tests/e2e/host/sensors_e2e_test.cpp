@@ -47,8 +47,7 @@ protected:
         target_.reset();
     }
 
-    static std::string document(const std::string& kind, const std::string& password = "Secret-1",
-                                const json& persistent = json::object()) {
+    static std::string document(const std::string& kind, const std::string& password = "Secret-1") {
         const std::string group =
             "shared_windows_compatibility_section."
             "shared_windows_compatibility_group.port";
@@ -61,24 +60,17 @@ protected:
                                   {"logging", "disabled"},
                                   {group, std::to_string(target_->port())},
                                   {secret, password}}),
-            json::object(), persistent);
+            json::object());
     }
-    static std::vector<json> of(const wmiprobe::call_outcome& outcome, const std::string& type) {
+    // The one message of `type` a successful call produced.
+    static json only(const wmiprobe::call_outcome& outcome, const std::string& type) {
+        EXPECT_EQ(outcome.code, 0);
         std::vector<json> found;
         for (const auto& m : outcome.messages) {
             if (m.at("type") == type) found.push_back(m);
         }
-        return found;
-    }
-    static json scan(int id) {
-        const auto outcome = host_->scan_sensor(id);
-        EXPECT_EQ(outcome.code, 0);
-        const auto results = of(outcome, "sensor_scan_result");
-        EXPECT_EQ(results.size(), 1u);
-        return results.empty() ? json::object() : results.front();
-    }
-    static void create(int id, const std::string& kind, const json& persistent = json::object()) {
-        ASSERT_EQ(host_->create_sensor(id, document(kind, "Secret-1", persistent)).code, 0);
+        EXPECT_EQ(found.size(), 1u) << type;
+        return found.empty() ? json::object() : found.front();
     }
     static std::map<int, double> values(const json& result) {
         std::map<int, double> v;
@@ -92,10 +84,9 @@ protected:
 
 TEST_F(sensors_e2e, the_check_succeeds_with_the_right_password_and_fails_with_a_wrong_one) {
     for (const auto& [password, success] : {std::pair{"Secret-1", true}, {"wrong", false}}) {
-        const auto outcome = host_->check(1, document("wsman_check", password));
-        EXPECT_EQ(outcome.code, 0);
-        ASSERT_EQ(of(outcome, "check_result").size(), 1u);
-        EXPECT_EQ(of(outcome, "check_result")[0].at("success"), success) << password;
+        const auto result =
+            only(host_->check(1, document("wsman_check", password)), "check_result");
+        EXPECT_EQ(result.value("success", !success), success) << password;
     }
 }
 
@@ -103,12 +94,17 @@ TEST_F(sensors_e2e, the_check_succeeds_with_the_right_password_and_fails_with_a_
 TEST_F(sensors_e2e, each_sensor_scanned_twice_in_parallel_reports_plausible_values) {
     const std::vector<std::string> kinds{"cpu_load_sensor", "memory_sensor", "pagefile_sensor",
                                          "system_uptime_sensor"};
-    for (std::size_t i = 0; i < kinds.size(); ++i) create(10 + static_cast<int>(i), kinds[i]);
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        ASSERT_EQ(host_->create_sensor(10 + static_cast<int>(i), document(kinds[i])).code, 0);
+    }
     std::vector<std::vector<json>> results(kinds.size());
     for (int round = 0; round < 2; ++round) {
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < kinds.size(); ++i) {
-            threads.emplace_back([&, i] { results[i].push_back(scan(10 + static_cast<int>(i))); });
+            threads.emplace_back([&, i] {
+                results[i].push_back(
+                    only(host_->scan_sensor(10 + static_cast<int>(i)), "sensor_scan_result"));
+            });
         }
         for (auto& t : threads) t.join();
         clock_offset_s += 60;
@@ -132,32 +128,6 @@ TEST_F(sensors_e2e, each_sensor_scanned_twice_in_parallel_reports_plausible_valu
     EXPECT_LT(values(results[2][1]).at(0), 100.0);
     EXPECT_EQ(values(results[3][1]).at(0), values(results[3][0]).at(0) + 60);
     for (int id = 10; id < 14; ++id) EXPECT_EQ(host_->destroy_sensor(id).code, 0);
-}
-
-TEST_F(sensors_e2e, a_re_created_cpu_sensor_continues_from_its_persistent_data) {
-    json persistent = json::object();
-    const auto keep = [&](const wmiprobe::call_outcome& outcome) {
-        for (const auto& m : of(outcome, "persistent_data"))
-            persistent[m.at("key")] = m.at("value");
-        return outcome;
-    };
-    create(20, "cpu_load_sensor");
-    keep(host_->scan_sensor(20));
-    clock_offset_s += 30;
-    const auto second = of(keep(host_->scan_sensor(20)), "sensor_scan_result").at(0);
-    ASSERT_EQ(host_->destroy_sensor(20).code, 0);
-    EXPECT_TRUE(persistent.contains("next_channel_id"));
-
-    // The host hands back what the module sent it.
-    create(20, "cpu_load_sensor", persistent);
-    clock_offset_s += 30;
-    const auto third = scan(20);
-    EXPECT_EQ(third.at("message").at("text"), "OK");
-    std::vector<int> ids_second, ids_third;
-    for (const auto& [id, v] : values(second)) ids_second.push_back(id);
-    for (const auto& [id, v] : values(third)) ids_third.push_back(id);
-    EXPECT_EQ(ids_third, ids_second);
-    EXPECT_EQ(host_->destroy_sensor(20).code, 0);
 }
 
 }  // namespace

@@ -23,18 +23,15 @@ protected:
         test_support::register_recorder(*container_, recorder_);
         libvexahelper::register_sensor_log(*container_);
     }
-
-    test_kinds::probe_settings settings(const std::string& mode, bool logging = true) const {
+    // A probe sensor; `mode` picks what its scan does (see test_kinds).
+    std::unique_ptr<test_kinds::probe_sensor> sensor(int id, const std::string& mode,
+                                                     std::map<int, std::string> known = {},
+                                                     std::map<std::string, std::string> data = {},
+                                                     bool logging = true) {
         test_kinds::probe_settings s;
         s.host = mode;
         s.logging = logging ? wmi::settings::logging::enabled : wmi::settings::logging::disabled;
-        return s;
-    }
-    std::unique_ptr<test_kinds::probe_sensor> sensor(int id, const std::string& mode,
-                                                     std::map<int, std::string> known = {},
-                                                     std::map<std::string, std::string> data = {}) {
-        return std::make_unique<test_kinds::probe_sensor>(container_, id, settings(mode), known,
-                                                          data);
+        return std::make_unique<test_kinds::probe_sensor>(container_, id, s, known, data);
     }
     std::vector<json> of(const std::string& type, int id) const {
         std::vector<json> found;
@@ -57,57 +54,48 @@ protected:
 };
 
 const std::string enter = "#################### Enter sensor scan ####################";
-const std::string exit_line = "#################### Exit sensor scan  ####################";
 
 // A channel is announced once, and never when the host already knows it.
 TEST_F(bases_test, construction_logs_two_lines_and_announces_each_channel_once) {
     auto s = sensor(4, "channels", {{1, "known to host"}});
     s->scan();
     s->scan();
-    const auto lines = log_texts(4);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 2),
+    auto lines = log_texts(4);
+    lines.resize(2);
+    EXPECT_EQ(lines,
               (std::vector<std::string>{"#################### Initializing ####################",
                                         "Test Probe v1 version is: 1.21.0.22799"}));
     std::vector<int> ids;
     for (const auto& m : of("dynamic_channel", 4)) ids.push_back(m.at("channel").at("channel_id"));
     EXPECT_EQ(ids, (std::vector<int>{0, 2}));
 
-    test_kinds::probe_sensor quiet(container_, 9, settings("ok", false), {}, {});
-    quiet.scan();
+    sensor(9, "ok", {}, {}, false)->scan();
     EXPECT_FALSE(std::filesystem::exists(logs_.path() / "sensors" / "sensor_9.log"));
 }
 
 // The scan wrapper is the barrier between a sensor and the host: exactly one result per scan
 // for any translatable or standard exception, framed in the log; anything else passes on.
 TEST_F(bases_test, scan_wrapper_sends_exactly_one_result_per_failure) {
-    struct row {
-        std::string mode;
-        std::size_t results;
-        int last_code;
-        std::string message;  // the key of a translatable error, else the text
-    };
-    const row rows[] = {
-        {"ok", 1, 0, ""},
+    const std::vector<std::tuple<std::string, std::size_t, int, json>> rows{
+        // mode, results, last response code, the key of a translatable error or the text
+        {"ok", 1, 0, nullptr},
         {"i18n", 1, 3, "#:error.test_probe_failed[target]"},
         {"std", 1, 3, "plain failure"},
         {"send_then_throw", 2, 3, "after sending"},
     };
     int id = 10;
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.mode);
-        sensor(++id, r.mode)->scan();
+    for (const auto& [mode, count, code, message] : rows) {
+        SCOPED_TRACE(mode);
+        sensor(++id, mode)->scan();
         const auto results = of("sensor_scan_result", id);
-        ASSERT_EQ(results.size(), r.results);
-        EXPECT_EQ(results.back().at("response_code"), r.last_code);
+        ASSERT_EQ(results.size(), count);
+        EXPECT_EQ(results.back().at("response_code"), code);
         EXPECT_EQ(results.back().at("error_code"), 0);
-        const auto& message = results.back().at("message");
-        if (r.last_code != 0) {
-            EXPECT_EQ(message.at(r.mode == "i18n" ? "key" : "text"), r.message);
-        }
+        const auto& m = results.back().at("message");
+        EXPECT_EQ(m.is_object() ? m.at(mode == "i18n" ? "key" : "text") : json(), message);
         const auto lines = log_texts(id);
         EXPECT_EQ(std::count(lines.begin(), lines.end(), enter), 1);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), exit_line), 1);
+        EXPECT_EQ(lines.back(), "#################### Exit sensor scan  ####################");
     }
     EXPECT_THROW(sensor(20, "other")->scan(), int);
     EXPECT_TRUE(of("sensor_scan_result", 20).empty());

@@ -40,15 +40,4 @@ TEST(counters, parse_leading_int64_reads_digits_and_ignores_the_rest) {
         EXPECT_EQ(parse_leading_int64(text), expected) << text;
 }
 
-TEST(counters, cpu_load_needs_the_same_processor_strictly_later) {
-    using wmi::counters::make_processor_sample;
-    const auto previous = make_processor_sample("0", 1000, 10'000);
-    EXPECT_FALSE(make_processor_sample("", 5, 10));
-    EXPECT_FALSE(make_processor_sample("0", -1, 10));
-    EXPECT_FALSE(wmi::counters::cpu_load(previous, make_processor_sample("1", 2000, 20'000)));
-    EXPECT_FALSE(wmi::counters::cpu_load(previous, make_processor_sample("0", 2000, 9'000)));
-    EXPECT_DOUBLE_EQ(*wmi::counters::cpu_load(previous, make_processor_sample("0", 3500, 20'000)),
-                     75.0);
-}
-
 }  // namespace
