@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,15 +45,15 @@ public:
             kind.register_with(dispatcher_, kind.name);
     }
 
-    void run(const std::string& kind, const json& table) {
-        const auto found =
-            std::find_if(wmi::kind_registrations().begin(), wmi::kind_registrations().end(),
-                         [&](const auto& k) { return kind == k.name; });
-        ASSERT_NE(found, wmi::kind_registrations().end()) << kind;
+    // The table is tests/data/<kind>.json under `data_dir`.
+    void run(const wmi::kind_registration& kind, const std::string& data_dir) {
+        std::ifstream in(data_dir + "/" + kind.name + ".json");
+        ASSERT_TRUE(in) << "no scenario table for " << kind.name;
+        const auto table = json::parse(in);
         int id = 100;
         for (const auto& scenario : table.at("scenarios")) {
             SCOPED_TRACE(scenario.at("name").get<std::string>());
-            run_scenario(kind, found->family == wmi::kind_family::check, table, scenario, ++id);
+            run_scenario(kind.name, kind.family == wmi::kind_family::check, table, scenario, ++id);
         }
     }
 
@@ -189,12 +187,5 @@ private:
     std::shared_ptr<fake::target> target_ = std::make_shared<fake::target>();
     libvexahelper::sensor_dispatcher dispatcher_{container_};
 };
-
-// The scenario table of a kind, from the tests' data folder.
-inline json load_table(const std::string& data_dir, const std::string& kind) {
-    std::ifstream in(data_dir + "/" + kind + ".json");
-    if (!in) throw std::runtime_error("no scenario table for " + kind);
-    return json::parse(in);
-}
 
 }  // namespace kind_scenarios

@@ -90,9 +90,8 @@ TEST(module_instance_adapter, logs_each_operation_and_delivers_with_the_hosts_co
         types.push_back(m.message.at("type"));
     }
     EXPECT_EQ(types,
-              (std::vector<std::string>{"dynamic_channel", "dynamic_channel", "persistent_data",
-                                        "sensor_scan_result", "meta_scan_result", "check_result",
-                                        "module_information"}));
+              (std::vector<std::string>{"dynamic_channel", "sensor_scan_result", "meta_scan_result",
+                                        "check_result", "module_information"}));
 }
 
 // Every registered kind is declared in the module information document; every declared kind is

@@ -25,13 +25,12 @@ protected:
     }
     // A probe sensor; `mode` picks what its scan does (see test_kinds).
     std::unique_ptr<test_kinds::probe_sensor> sensor(int id, const std::string& mode,
-                                                     std::map<int, std::string> known = {},
-                                                     std::map<std::string, std::string> data = {},
                                                      bool logging = true) {
         test_kinds::probe_settings s;
         s.host = mode;
         s.logging = logging ? wmi::settings::logging::enabled : wmi::settings::logging::disabled;
-        return std::make_unique<test_kinds::probe_sensor>(container_, id, s, known, data);
+        return std::make_unique<test_kinds::probe_sensor>(
+            container_, id, s, std::map<int, std::string>{}, std::map<std::string, std::string>{});
     }
     std::vector<json> of(const std::string& type, int id) const {
         std::vector<json> found;
@@ -54,24 +53,6 @@ protected:
 };
 
 const std::string enter = "#################### Enter sensor scan ####################";
-
-// A channel is announced once, and never when the host already knows it.
-TEST_F(bases_test, construction_logs_two_lines_and_announces_each_channel_once) {
-    auto s = sensor(4, "channels", {{1, "known to host"}});
-    s->scan();
-    s->scan();
-    auto lines = log_texts(4);
-    lines.resize(2);
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"#################### Initializing ####################",
-                                        "Test Probe v1 version is: 1.21.0.22799"}));
-    std::vector<int> ids;
-    for (const auto& m : of("dynamic_channel", 4)) ids.push_back(m.at("channel").at("channel_id"));
-    EXPECT_EQ(ids, (std::vector<int>{0, 2}));
-
-    sensor(9, "ok", {}, {}, false)->scan();
-    EXPECT_FALSE(std::filesystem::exists(logs_.path() / "sensors" / "sensor_9.log"));
-}
 
 // The scan wrapper is the barrier between a sensor and the host: exactly one result per scan
 // for any translatable or standard exception, framed in the log; anything else passes on.
@@ -100,18 +81,9 @@ TEST_F(bases_test, scan_wrapper_sends_exactly_one_result_per_failure) {
     EXPECT_THROW(sensor(20, "other")->scan(), int);
     EXPECT_TRUE(of("sensor_scan_result", 20).empty());
     EXPECT_EQ(log_texts(20).back(), enter);
-}
 
-TEST_F(bases_test, persistent_data_is_sent_only_when_it_changes) {
-    auto s = sensor(4, "ok", {}, {{"scans", "1"}});
-    s->scan();  // stores "1": unchanged, nothing sent
-    EXPECT_TRUE(of("persistent_data", 4).empty());
-    s->scan();
-    EXPECT_EQ(
-        of("persistent_data", 4),
-        (std::vector<json>{
-            {{"type", "persistent_data"}, {"sensor_id", 4}, {"key", "scans"}, {"value", "2"}}}));
-    EXPECT_EQ(s->persistent().at("scans"), "2");
+    sensor(21, "ok", false)->scan();  // logging off: no log file at all
+    EXPECT_FALSE(std::filesystem::exists(logs_.path() / "sensors" / "sensor_21.log"));
 }
 
 TEST_F(bases_test, metascan_wrapper_answers_failures_with_code_5) {
