@@ -34,16 +34,14 @@ struct target {
     libwql::wsman_connection_parameters last_parameters;
 };
 
+// Any name but these two is access denied.
 [[noreturn]] inline void throw_client_error(const std::string& name) {
     namespace cat = libi18n::catalogue;
     if (name == "invalid_class") throw libwql::exceptions::invalid_class_error("no such class");
-    if (name == "access_denied") {
-        throw libi18n::i18n_exception(cat::libwql_error_access_denied("denied"));
-    }
     if (name == "dead_session") {
         throw libi18n::i18n_exception(cat::libwql_error_dead_session("endpoint", "reset"));
     }
-    throw std::invalid_argument("unknown client error " + name);
+    throw libi18n::i18n_exception(cat::libwql_error_access_denied("denied"));
 }
 
 class session : public libwql::wmi_session_interface {

@@ -126,12 +126,10 @@ private:
         target_->queries.clear();
         const auto& p = target_->last_parameters;
         const json connection{{"host", p.host},
-                              {"domain", p.domain},
                               {"username", p.username},
-                              {"password", p.password},
                               {"port", p.port},
                               {"use_https", p.use_https},
-                              {"authentication_mode", p.authentication_mode}};
+                              {"mode", p.authentication_mode}};
         const auto expected_connection = scenario.value("connection", connection);
         for (const auto& [field, value] : expected_connection.items()) {
             EXPECT_EQ(connection.at(field), value) << field;
