@@ -4,13 +4,13 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <variant>
 
 #include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
+#include "libi18n/catalogue.hpp"
 #include "libi18n/i18n.hpp"
 #include "libvexahelper/channel_map.hpp"
 #include "libwql/wsman_client.hpp"
@@ -21,6 +21,9 @@
 // keeps for its life, and for sensors a static channel table that the base registers and one
 // loop emits from a computed record.
 namespace wmi {
+
+// Channel tables name their messages from the catalogue.
+namespace cat = libi18n::catalogue;
 
 struct channel_limits {
     std::optional<double> lower_warning = std::nullopt;
@@ -71,9 +74,6 @@ libvexahelper::dynamic_channel_options channel_options(const channel<Record>& c)
     return o;
 }
 
-template <typename Record = no_record>
-using channel_table = std::span<const channel<Record>>;
-
 // The plain, untranslated status text of a successful scan.
 inline libi18n::i18n_msg ok_message() { return {"", "OK"}; }
 
@@ -103,7 +103,7 @@ using wmi_check = wmi_kind<libvexahelper::checks::check_base<Settings>>;
 template <typename Settings>
 using wmi_metascan = wmi_kind<libvexahelper::metascans::metascan_base<Settings>>;
 
-// A sensor kind: `Kind::channels` (a channel_table) is announced when the sensor is built, and
+// A sensor kind: `Kind::channels` (an array of channel) is announced when the sensor is built, and
 // send_values emits one successful result with every table channel set from a record.
 template <typename Kind, typename Settings>
 class wmi_sensor : public wmi_kind<libvexahelper::sensors::sensor_base<Settings>> {

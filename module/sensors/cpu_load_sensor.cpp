@@ -1,6 +1,5 @@
 #include "sensors/cpu_load_sensor.hpp"
 
-#include <array>
 #include <cstdio>
 
 #include "libi18n/catalogue.hpp"
@@ -10,16 +9,10 @@ namespace wmi {
 
 namespace {
 
-namespace cat = libi18n::catalogue;
-
 const std::string total_name = "_Total";
 const std::string next_channel_key = "next_channel_id";
 
-// The "_Total" row; the host names it by translating "channel.total".
-constexpr std::array<channel<>, 1> cpu_channels{{
-    {.id = 0, .name = &cat::channel_total, .value_type = 3, .unit = 5},
-}};
-const channel<>& total_channel = cpu_channels[0];
+const channel<>& total_channel = cpu_load_sensor::channels[0];
 
 // Key "channel.<n>", named "Processor <name>".
 libvexahelper::dynamic_channel_options processor_channel(int id, const std::string& name) {
@@ -59,8 +52,6 @@ std::string percent_text(double value) {
 }
 
 }  // namespace
-
-const channel_table<> cpu_load_sensor::channels = cpu_channels;
 
 std::optional<counters::processor_sample> cpu_load_sensor::load_previous(const std::string& name) {
     auto& data = persistent();

@@ -14,8 +14,12 @@ namespace wmi {
 class cpu_load_sensor : public wmi_sensor<cpu_load_sensor, settings::cpu_load_sensor> {
 public:
     using wmi_sensor::wmi_sensor;
-    static const channel_table<> channels;
     void work() override;
+
+    // The "_Total" row; the host names it by translating "channel.total". Processors get
+    // channels of their own as they first yield a value.
+    static constexpr channel<> channels[] = {
+        {.id = 0, .name = &cat::channel_total, .value_type = 3, .unit = 5}};
 
 private:
     std::optional<counters::processor_sample> load_previous(const std::string& name);

@@ -1,28 +1,9 @@
 #include "sensors/pagefile_sensor.hpp"
 
-#include <array>
-
 #include "framework/exceptions.hpp"
-#include "libi18n/catalogue.hpp"
 #include "wmi_access/accessors.hpp"
 
 namespace wmi {
-
-namespace {
-
-constexpr std::array<channel<pagefile_sensor::figures>, 1> pagefile_channels{{
-    {.id = 0,
-     .name = &libi18n::catalogue::channel_usage,
-     .named = true,
-     .value_type = 3,
-     .unit = 5,
-     .limits = {.upper_warning = 60.0, .upper_error = 90.0},
-     .value = &pagefile_sensor::figures::usage_percent},
-}};
-
-}  // namespace
-
-const channel_table<pagefile_sensor::figures> pagefile_sensor::channels = pagefile_channels;
 
 void pagefile_sensor::work() {
     const auto row = open_session().required_first_row(query_);

@@ -1,9 +1,7 @@
 #include "sensors/system_uptime_sensor.hpp"
 
-#include <array>
 #include <chrono>
 
-#include "libi18n/catalogue.hpp"
 #include "sensors/counter_arithmetic.hpp"
 #include "wmi_access/accessors.hpp"
 
@@ -11,20 +9,11 @@ namespace wmi {
 
 namespace {
 
-constexpr std::array<channel<system_uptime_sensor::figures>, 1> uptime_channels{{
-    {.id = 0,
-     .name = &libi18n::catalogue::channel_system_uptime,
-     .named = true,
-     .value = &system_uptime_sensor::figures::uptime_seconds},
-}};
-
 std::int64_t microseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
 }
 
 }  // namespace
-
-const channel_table<system_uptime_sensor::figures> system_uptime_sensor::channels = uptime_channels;
 
 void system_uptime_sensor::work() {
     const auto row = open_session().required_first_row(query_);

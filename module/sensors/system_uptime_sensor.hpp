@@ -11,13 +11,17 @@ namespace wmi {
 class system_uptime_sensor
     : public wmi_sensor<system_uptime_sensor, settings::system_uptime_sensor> {
 public:
+    using wmi_sensor::wmi_sensor;
+    void work() override;
+
     struct figures {
         std::int64_t uptime_seconds;
     };
 
-    using wmi_sensor::wmi_sensor;
-    static const channel_table<figures> channels;
-    void work() override;
+    // clang-format off
+    static constexpr channel<figures> channels[] = {
+        {.id = 0, .name = &cat::channel_system_uptime, .named = true, .value = &figures::uptime_seconds}};
+    // clang-format on
 
 private:
     const access::query query_ =
