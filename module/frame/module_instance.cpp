@@ -48,6 +48,15 @@ private:
     const char* operation_;
 };
 
+// Runs `call` inside begin and end lines; returns its result as the export's code.
+template <typename Call>
+auto framed(module_instance_adapter& adapter, const char* operation, Call&& call) {
+    frame f(adapter, operation);
+    auto result = call();
+    f.end();
+    return result;
+}
+
 const char* include_texts_line(bool include_text) {
     return include_text ? "Include texts: Yes" : "Include texts: No";
 }
@@ -68,47 +77,47 @@ void module_instance_adapter::log(const std::string& line) {
     module_->container()->get_instance<liblog::log_interface>()->log(7, line);
 }
 
+// The settings a request brought, logged with their secrets masked.
+sensor_data_wrapper module_instance_adapter::logged_settings(const void* data, unsigned int size) {
+    sensor_data_wrapper settings(data, size);
+    log(settings.to_json());
+    return settings;
+}
+
 int module_instance_adapter::create_sensor_instance(int sensor_id, const void* data,
                                                     unsigned int size) {
-    frame f(*this, "create_sensor_instance");
-    const sensor_data_wrapper settings(data, size);
-    log(settings.to_json());
-    const auto result = module_->dispatcher()->create_sensor_instance(sensor_id, settings);
-    f.end();
-    return static_cast<int>(result);
+    return framed(*this, "create_sensor_instance", [&] {
+        const auto settings = logged_settings(data, size);
+        return static_cast<int>(module_->dispatcher()->create_sensor_instance(sensor_id, settings));
+    });
 }
 
 int module_instance_adapter::destroy_sensor_instance(int sensor_id) {
-    frame f(*this, "destroy_sensor_instance");
-    const auto result = module_->dispatcher()->destroy_sensor_instance(sensor_id);
-    f.end();
-    return static_cast<int>(result);
+    return framed(*this, "destroy_sensor_instance", [&] {
+        return static_cast<int>(module_->dispatcher()->destroy_sensor_instance(sensor_id));
+    });
 }
 
 int module_instance_adapter::execute_sensor_scan(int sensor_id) {
-    frame f(*this, "execute_sensor_scan");
-    const auto result = module_->dispatcher()->execute_sensor_scan(sensor_id);
-    f.end();
-    return static_cast<int>(result);
+    return framed(*this, "execute_sensor_scan", [&] {
+        return static_cast<int>(module_->dispatcher()->execute_sensor_scan(sensor_id));
+    });
 }
 
 int module_instance_adapter::execute_meta_scan(int sensor_id, unsigned int request,
                                                const void* data, unsigned int size) {
-    frame f(*this, "execute_meta_scan");
-    const sensor_data_wrapper settings(data, size);
-    log(settings.to_json());
-    const auto result = module_->dispatcher()->execute_meta_scan(sensor_id, request, settings);
-    f.end();
-    return static_cast<int>(result);
+    return framed(*this, "execute_meta_scan", [&] {
+        const auto settings = logged_settings(data, size);
+        return static_cast<int>(
+            module_->dispatcher()->execute_meta_scan(sensor_id, request, settings));
+    });
 }
 
 int module_instance_adapter::execute_check(int sensor_id, const void* data, unsigned int size) {
-    frame f(*this, "execute_check");
-    const sensor_data_wrapper settings(data, size);
-    log(settings.to_json());
-    const auto result = module_->dispatcher()->execute_check(sensor_id, settings);
-    f.end();
-    return static_cast<int>(result);
+    return framed(*this, "execute_check", [&] {
+        const auto settings = logged_settings(data, size);
+        return static_cast<int>(module_->dispatcher()->execute_check(sensor_id, settings));
+    });
 }
 
 void module_instance_adapter::get_module_information(bool include_text) {

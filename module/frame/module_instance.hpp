@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/exports.hpp"
+#include "libvexahelper/sensor_data_wrapper.hpp"
 #include "libvexahelper/sensor_dispatcher.hpp"
 #include "libvexahelper/service_container.hpp"
 
@@ -56,6 +57,8 @@ public:
     module_instance* module() const { return module_.get(); }
 
 private:
+    sensor_data_wrapper logged_settings(const void* data, unsigned int size);
+
     std::unique_ptr<module_instance> module_;
 };
 

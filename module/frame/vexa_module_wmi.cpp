@@ -29,14 +29,46 @@ void as_check(libvexahelper::sensor_dispatcher& d, const std::string& name) {
     d.register_check_as<T>(name);
 }
 
-// Adding a kind is one line here, in the order of registration.
-constexpr std::array<kind_registration, 5> registrations{{
-    {"wsman_check", kind_family::check, &as_check<wsman_check>},
-    {"memory_sensor", kind_family::sensor, &as_sensor<memory_sensor>},
-    {"cpu_load_sensor", kind_family::sensor, &as_sensor<cpu_load_sensor>},
-    {"system_uptime_sensor", kind_family::sensor, &as_sensor<system_uptime_sensor>},
-    {"pagefile_sensor", kind_family::sensor, &as_sensor<pagefile_sensor>},
-}};
+// The name of a kind is its settings record's, which the document declares.
+template <typename T>
+constexpr kind_registration sensor() {
+    return {T::settings_type::kind_name, kind_family::sensor, &as_sensor<T>};
+}
+template <typename T>
+constexpr kind_registration metascan() {
+    return {T::settings_type::kind_name, kind_family::metascan, &as_meta<T>};
+}
+template <typename T>
+constexpr kind_registration check() {
+    return {T::settings_type::kind_name, kind_family::check, &as_check<T>};
+}
+
+// Adding a kind is one line here, in the order of registration, and its name leaves the list
+// below.
+constexpr std::array registrations{
+    check<wsman_check>(),           sensor<memory_sensor>(),   sensor<cpu_load_sensor>(),
+    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(),
+};
+
+// Kinds the document declares that this build does not implement yet.
+constexpr auto not_yet_built = std::to_array<std::string_view>({
+    "logical_disk_io_sensor",
+    "logical_disk_io_metascan",
+    "microsoft_sql_server_sensor",
+    "microsoft_sql_server_metascan",
+    "network_card_sensor",
+    "network_card_metascan",
+    "physical_disk_io_sensor",
+    "physical_disk_io_metascan",
+    "print_queue_sensor",
+    "print_queue_metascan",
+    "service_sensor",
+    "service_metascan",
+    "volume_sensor",
+    "volume_metascan",
+    "windows_security_sensor",
+    "windows_security_metascan",
+});
 
 // The container owns this factory, so it may only hold the container weakly; a client asked
 // for after the module is torn down is an error, not a dangling log.
@@ -55,6 +87,8 @@ void register_wsman_client_factory(libvexahelper::service_container& container,
 }  // namespace
 
 std::span<const kind_registration> kind_registrations() { return registrations; }
+
+std::span<const std::string_view> kinds_not_yet_built() { return not_yet_built; }
 
 VexaModuleWMI::VexaModuleWMI(std::uint64_t context, wmi_host_callback callback)
     : module_instance(context, callback) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "frame/module_instance.hpp"
 
@@ -20,6 +21,8 @@ struct kind_registration {
 
 // The registration table: the only list of kinds, in registration order.
 std::span<const kind_registration> kind_registrations();
+// The kinds the module information document declares that are not registered yet.
+std::span<const std::string_view> kinds_not_yet_built();
 
 class VexaModuleWMI : public libvexahelper::module::module_instance {
 public:

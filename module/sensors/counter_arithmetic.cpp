@@ -39,8 +39,7 @@ std::optional<double> cpu_load(const std::optional<processor_sample>& previous,
     // Both operands were validated non-negative and ordered, so neither difference overflows.
     const std::int64_t idle = current->percent_processor_time - previous->percent_processor_time;
     const std::int64_t elapsed = current->timestamp_sys100ns - previous->timestamp_sys100ns;
-    const double load =
-        (1.0 - static_cast<double>(idle) / static_cast<double>(elapsed)) * 100.0;
+    const double load = (1.0 - static_cast<double>(idle) / static_cast<double>(elapsed)) * 100.0;
     if (load < 0.0) return 0.0;
     if (load > 100.0) return 100.0;
     return load;

@@ -1,27 +1,31 @@
 #pragma once
 
-#include <map>
-#include <memory>
-#include <string>
+#include <cstdint>
 
-#include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
-#include "libwql/wsman_client.hpp"
+#include "framework/wmi_kind.hpp"
 
 namespace wmi {
 
-// Seconds since the target's last boot, from the target's own clock (channel 0).
+// Seconds since the target's last boot, from the target's own clock.
 class system_uptime_sensor
-    : public libvexahelper::sensors::sensor_base<settings::system_uptime_sensor> {
+    : public wmi_sensor<system_uptime_sensor, settings::system_uptime_sensor> {
 public:
-    system_uptime_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
-                         settings::system_uptime_sensor settings,
-                         std::map<int, std::string> channels,
-                         std::map<std::string, std::string> persistent);
+    using wmi_sensor::wmi_sensor;
     void work() override;
 
+    struct figures {
+        std::int64_t uptime_seconds;
+    };
+
+    // clang-format off
+    static constexpr channel<figures> channels[] = {
+        {.id = 0, .name = &cat::channel_system_uptime, .named = true, .value = &figures::uptime_seconds}};
+    // clang-format on
+
 private:
-    std::shared_ptr<libwql::wsman_client_interface> client_;
+    const access::query query_ =
+        access::select("Win32_OperatingSystem", {"LastBootUpTime", "LocalDateTime"});
 };
 
 }  // namespace wmi

@@ -1,19 +1,20 @@
 #pragma once
 
-#include <memory>
-
-#include "framework/check_base.hpp"
 #include "framework/settings.hpp"
+#include "framework/wmi_kind.hpp"
 
 namespace wmi {
 
 // Whether the target answers a WQL query over WSMan with the given credentials and options.
 // Every failure becomes an unsuccessful check_result and one level-0 log line; work() throws
 // only when the result itself cannot be sent.
-class wsman_check : public libvexahelper::checks::check_base<settings::wsman_check> {
+class wsman_check : public wmi_check<settings::wsman_check> {
 public:
-    using check_base::check_base;
+    using wmi_kind::wmi_kind;
     void work() override;
+
+private:
+    const access::query query_ = access::select("Win32_OperatingSystem", {"Caption"});
 };
 
 }  // namespace wmi

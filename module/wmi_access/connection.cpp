@@ -17,11 +17,4 @@ libwql::wsman_connection_parameters connection_parameters(
     return p;
 }
 
-const std::shared_ptr<libwql::wsman_client_interface>& ensure_client(
-    const libvexahelper::service_container& container,
-    std::shared_ptr<libwql::wsman_client_interface>& client) {
-    if (!client) client = container.create<libwql::wsman_client_interface>();
-    return client;
-}
-
 }  // namespace wmi::access

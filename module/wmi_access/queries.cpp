@@ -1,45 +1,60 @@
 #include "wmi_access/queries.hpp"
 
-#include "wmi_access/query_execution.hpp"
+#include "framework/exceptions.hpp"
 
 namespace wmi::access {
 
-libwql::wql_query_builder::build_stage select_from(const query_definition& definition) {
-    std::vector<std::string> names(definition.fields.begin(), definition.fields.end());
-    return libwql::wql_query_builder::select(names).from(std::string(definition.wmi_class));
+query select(std::string wmi_class, const std::vector<std::string>& fields,
+             const std::optional<equals>& where, std::string_view wmi_namespace) {
+    const auto from = libwql::wql_query_builder::select(fields).from(wmi_class);
+    auto wql = where ? from.where_equals(where->field, where->value).build() : from.build();
+    return {std::string(wmi_namespace), std::move(wmi_class), std::move(wql)};
 }
 
-namespace {
-
-optional_row first_row(const query_definition& d, session& s, liblog::log_interface& log) {
-    return execute_first_row(select_from(d).build(), std::string(d.wmi_namespace), s, log);
+std::string render_row(const libwql::wql_query_row& row) {
+    std::string text;
+    for (const auto& [name, field] : row) text += "\n  " + field.str();
+    return text;
 }
 
-}  // namespace
+scan_session::scan_session(std::unique_ptr<libwql::wmi_session_interface> session,
+                           liblog::log_interface& log)
+    : session_(std::move(session)), log_(log) {}
 
-optional_row query_memory(session& s, liblog::log_interface& log) {
-    return first_row(queries::memory, s, log);
+std::vector<libwql::wql_query_row> scan_session::run(const query& q) {
+    log_.log(7, "Executing WQL query on " + q.wmi_namespace + ": " + q.wql.get());
+    // Copy the rows out so the result object is gone before any caller sees them.
+    auto result = session_->query(q.wql.get(), q.wmi_namespace);
+    std::vector<libwql::wql_query_row> rows = result->get_rows();
+    result.reset();
+    return rows;
 }
 
-optional_row query_caption(session& s, liblog::log_interface& log) {
-    return first_row(queries::caption, s, log);
+std::optional<libwql::wql_query_row> scan_session::first_row(const query& q) {
+    auto rows = run(q);
+    if (rows.empty()) return std::nullopt;
+    log_.log(7, "Result:" + render_row(rows.front()));
+    return std::move(rows.front());
 }
 
-optional_row query_boot_times(session& s, liblog::log_interface& log) {
-    return first_row(queries::boot_times, s, log);
+std::vector<libwql::wql_query_row> scan_session::rows(const query& q) {
+    auto rows = run(q);
+    if (rows.empty()) return rows;
+    log_.log(7, "Results:");
+    for (const auto& row : rows) log_.log(7, render_row(row));
+    return rows;
 }
 
-optional_row query_paging_file(session& s, liblog::log_interface& log) {
-    const auto& d = queries::paging_file;
-    // The total over all paging files, which the channel "Total Usage" reports; without the
-    // condition the first listed file would be measured instead.
-    return execute_first_row(select_from(d).where_equals("Name", std::string("_Total")).build(),
-                             std::string(d.wmi_namespace), s, log);
+libwql::wql_query_row scan_session::required_first_row(const query& q) {
+    auto row = first_row(q);
+    if (!row) throw exceptions::wmi_class_no_result(q.wmi_class);
+    return std::move(*row);
 }
 
-rows query_processors(session& s, liblog::log_interface& log) {
-    const auto& d = queries::processor;
-    return execute_all_rows(select_from(d).build(), std::string(d.wmi_namespace), s, log);
+std::vector<libwql::wql_query_row> scan_session::required_rows(const query& q) {
+    auto all = rows(q);
+    if (all.empty()) throw exceptions::wmi_class_no_result(q.wmi_class);
+    return all;
 }
 
 }  // namespace wmi::access

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <array>
+#include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,57 +10,52 @@
 #include "libwql/wql_query.hpp"
 #include "libwql/wsman_client.hpp"
 
-// The module's queries as data (namespace, class, field list) and one small routine per query.
 namespace wmi::access {
 
 inline constexpr std::string_view cimv2 = "root\\cimv2";
 
-namespace classes {
-inline constexpr const char* operating_system = "Win32_OperatingSystem";
-inline constexpr const char* paging_file = "Win32_PerfRawData_PerfOS_PagingFile";
-inline constexpr const char* processor = "Win32_PerfRawData_PerfOS_Processor";
-}  // namespace classes
-
-struct query_definition {
-    std::string_view wmi_namespace;
-    std::string_view wmi_class;
-    std::span<const std::string_view> fields;
+// A condition "<field> = <value>"; the value is always written as a literal.
+struct equals {
+    std::string field;
+    std::string value;
 };
 
-namespace fields {
-inline constexpr std::array<std::string_view, 2> memory{"FreePhysicalMemory",
-                                                        "TotalVisibleMemorySize"};
-inline constexpr std::array<std::string_view, 1> caption{"Caption"};
-inline constexpr std::array<std::string_view, 2> boot_times{"LastBootUpTime", "LocalDateTime"};
-inline constexpr std::array<std::string_view, 2> paging_file{"PercentUsage", "PercentUsage_Base"};
-inline constexpr std::array<std::string_view, 3> processor{"Name", "PercentProcessorTime",
-                                                           "Timestamp_Sys100NS"};
-}  // namespace fields
+// One query of a kind, built once when the kind is created. The class also names the errors
+// its rows cause (no result, missing field).
+struct query {
+    std::string wmi_namespace;
+    std::string wmi_class;
+    libwql::wql_query wql;
+};
 
-namespace queries {
-inline constexpr query_definition memory{cimv2, classes::operating_system, fields::memory};
-inline constexpr query_definition caption{cimv2, classes::operating_system, fields::caption};
-inline constexpr query_definition boot_times{cimv2, classes::operating_system, fields::boot_times};
-inline constexpr query_definition paging_file{cimv2, classes::paging_file, fields::paging_file};
-inline constexpr query_definition processor{cimv2, classes::processor, fields::processor};
-}  // namespace queries
+// SELECT <fields> FROM <wmi_class> [WHERE <where>]; names that are not WQL identifiers throw
+// std::invalid_argument, so a bad query fails the creation of its kind, not a scan.
+query select(std::string wmi_class, const std::vector<std::string>& fields,
+             const std::optional<equals>& where = std::nullopt,
+             std::string_view wmi_namespace = cimv2);
 
-// SELECT <fields> FROM <class>, the start every routine below builds on.
-libwql::wql_query_builder::build_stage select_from(const query_definition& definition);
+// "\n  " + str() per field, in the row's (ascending name) order; "" for an empty row.
+std::string render_row(const libwql::wql_query_row& row);
 
-using session = libwql::wmi_session_interface;
-using optional_row = std::optional<libwql::wql_query_row>;
-using rows = std::vector<libwql::wql_query_row>;
+// The WMI session of one scan, released when this goes out of scope. Every query is logged at
+// level 7 before it runs, then the row(s) returned; nothing more when there is none. Client
+// exceptions pass through unchanged.
+class scan_session {
+public:
+    scan_session(std::unique_ptr<libwql::wmi_session_interface> session,
+                 liblog::log_interface& log);
 
-// Win32_OperatingSystem: free and total visible memory (kilobytes); first row.
-optional_row query_memory(session& s, liblog::log_interface& log);
-// Win32_OperatingSystem: Caption, for the connectivity check; first row.
-optional_row query_caption(session& s, liblog::log_interface& log);
-// Win32_OperatingSystem: LastBootUpTime and LocalDateTime; first row.
-optional_row query_boot_times(session& s, liblog::log_interface& log);
-// The "_Total" instance of the raw paging file counters; first row.
-optional_row query_paging_file(session& s, liblog::log_interface& log);
-// Every raw processor counter row, "_Total" included; all rows.
-rows query_processors(session& s, liblog::log_interface& log);
+    std::optional<libwql::wql_query_row> first_row(const query& q);
+    std::vector<libwql::wql_query_row> rows(const query& q);
+    // As above, but no row throws wmi_class_no_result naming the query's class.
+    libwql::wql_query_row required_first_row(const query& q);
+    std::vector<libwql::wql_query_row> required_rows(const query& q);
+
+private:
+    std::vector<libwql::wql_query_row> run(const query& q);
+
+    std::unique_ptr<libwql::wmi_session_interface> session_;
+    liblog::log_interface& log_;
+};
 
 }  // namespace wmi::access

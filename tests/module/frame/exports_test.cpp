@@ -40,23 +40,20 @@ int create(int id, const std::string& doc) {
 // The exports share one process-wide module, so the whole matrix runs as one ordered story.
 TEST(exports, return_code_matrix) {
     const std::string doc = R"({"kind":"no_such_kind","settings":{}})";
+    const auto doc_size = static_cast<unsigned>(doc.size());
 
-    // No module yet.
+    // No module yet, or none after a construction that threw.
     EXPECT_EQ(GetApiLevel(), 6);
+    EXPECT_EQ(InitializeModule(1, nullptr), 1);
     EXPECT_EQ(create(1, doc), 3);
     EXPECT_EQ(DestroySensorInstance(1), 3);
     EXPECT_EQ(ExecuteSensorScan(1), 3);
-    EXPECT_EQ(ExecuteMetaScan(1, 2, doc.data(), static_cast<unsigned>(doc.size())), 3);
-    EXPECT_EQ(ExecuteCheck(1, doc.data(), static_cast<unsigned>(doc.size())), 3);
+    EXPECT_EQ(ExecuteMetaScan(1, 2, doc.data(), doc_size), 3);
+    EXPECT_EQ(ExecuteCheck(1, doc.data(), doc_size), 3);
     unsigned int size = 0;
     EXPECT_EQ(GetModuleInformationSync(nullptr, &size, false), 2);
     EXPECT_EQ(GetModuleInformationSync(nullptr, nullptr, false), 1);
     GetModuleInformation(true);
-    EXPECT_EQ(CleanupModule(), 0);
-
-    // A construction that throws leaves no module behind.
-    EXPECT_EQ(InitializeModule(1, nullptr), 1);
-    EXPECT_EQ(ExecuteSensorScan(1), 3);
 
     // A second initialisation is refused and the first host keeps receiving.
     ASSERT_EQ(InitializeModule(11, &first_host), 0);
@@ -64,47 +61,33 @@ TEST(exports, return_code_matrix) {
     GetModuleInformation(false);
     ASSERT_EQ(first_inbox.size(), 1u);
     EXPECT_EQ(first_inbox[0].context, 11u);
-    EXPECT_EQ(first_inbox[0].message.at("type"), "module_information");
     EXPECT_FALSE(first_inbox[0].message.at("document").contains("Text"));
     EXPECT_TRUE(second_inbox.empty());
 
-    // Two-call information protocol.
-    EXPECT_EQ(GetModuleInformationSync(nullptr, nullptr, true), 1);
-    size = 0;
+    // Two-call information protocol: size first, then a buffer that must be large enough.
     ASSERT_EQ(GetModuleInformationSync(nullptr, &size, true), 0);
-    ASSERT_GT(size, 0u);
     const unsigned int length = size;
-    std::vector<char> exact(length, '\x7f');
-    EXPECT_EQ(GetModuleInformationSync(exact.data(), &size, true), 0);
-    EXPECT_EQ(size, length);
-    const json info = json::parse(exact.begin(), exact.end());
-    EXPECT_TRUE(info.at("document").contains("Text"));
-    std::vector<char> short_buffer(length - 1, '\x7f');
+    std::vector<char> buffer(length + 1, '\x7f');
     size = length - 1;
-    EXPECT_EQ(GetModuleInformationSync(short_buffer.data(), &size, true), 1);
+    EXPECT_EQ(GetModuleInformationSync(buffer.data(), &size, true), 1);
     EXPECT_EQ(size, length);
-    EXPECT_EQ(short_buffer, std::vector<char>(length - 1, '\x7f'));
-    std::vector<char> larger(length + 10, '\x7f');
-    size = length + 10;
-    EXPECT_EQ(GetModuleInformationSync(larger.data(), &size, true), 0);
+    EXPECT_EQ(buffer, std::vector<char>(length + 1, '\x7f'));
+    size = length + 1;
+    EXPECT_EQ(GetModuleInformationSync(buffer.data(), &size, true), 0);
     EXPECT_EQ(size, length);
-    EXPECT_EQ(larger[length], '\x7f');
+    EXPECT_EQ(buffer[length], '\x7f');
+    EXPECT_TRUE(
+        json::parse(buffer.begin(), buffer.begin() + length).at("document").contains("Text"));
 
     // The dispatcher's codes pass through unchanged.
     EXPECT_EQ(create(1, doc), 1);                         // unknown kind
-    EXPECT_EQ(create(1, R"({"kind":)"), 5);               // truncated document
     EXPECT_EQ(CreateSensorInstance(1, nullptr, 100), 5);  // no bytes at all
-    EXPECT_EQ(DestroySensorInstance(1), 8);
     EXPECT_EQ(ExecuteSensorScan(1), 8);
-    EXPECT_EQ(ExecuteMetaScan(1, 3, doc.data(), static_cast<unsigned>(doc.size())), 1);
     EXPECT_EQ(ExecuteCheck(1, "{", 1), 5);
-    EXPECT_EQ(first_inbox.back().message.at("type"), "check_result");
-    EXPECT_EQ(first_inbox.back().message.at("success"), false);
 
-    // An exception escaping the adapter becomes 2; information calls swallow or report 1.
+    // An exception escaping the adapter becomes 2; information calls swallow it.
     throw_from_callback = true;
     EXPECT_EQ(create(1, doc), 2);
-    EXPECT_EQ(ExecuteCheck(1, "{", 1), 2);
     GetModuleInformation(true);
     throw_from_callback = false;
 
@@ -112,7 +95,6 @@ TEST(exports, return_code_matrix) {
     EXPECT_EQ(CleanupModule(), 0);
     EXPECT_EQ(CleanupModule(), 0);
     EXPECT_EQ(ExecuteSensorScan(1), 3);
-    EXPECT_EQ(GetModuleInformationSync(nullptr, &size, false), 2);
     ASSERT_EQ(InitializeModule(33, &second_host), 0);
     GetModuleInformation(true);
     ASSERT_EQ(second_inbox.size(), 1u);

@@ -3,30 +3,26 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
 #include "libi18n/i18n.hpp"
+#include "valid_settings.hpp"
 
 // Kinds that exist only in tests. The common `host` setting picks what work() does.
 namespace test_kinds {
 
-struct probe_settings : wmi::settings::target_record<wmi::settings::service_group> {
+struct probe_settings : wmi::settings::target_record<> {
     static constexpr const char* kind_name = "test_probe_sensor";
     static constexpr const char* display = "Test Probe v1";
 };
 struct probe_meta_settings : wmi::settings::target_record<> {
     static constexpr const char* kind_name = "test_probe_metascan";
 };
-struct probe_check_settings : wmi::settings::target_record<> {
-    static constexpr const char* kind_name = "test_probe_check";
-};
-
 inline const libi18n::i18n_msg probe_failed{"error.test_probe_failed", "Probe of '%0:s' failed."};
 
 // host: "ok" sends one result with channel 0; "i18n" / "std" / "other" throw that kind of
-// exception; "send_then_throw" sends and then throws; "channels" re-registers channels.
+// exception; "send_then_throw" sends and then throws.
 class probe_sensor : public libvexahelper::sensors::sensor_base<probe_settings> {
 public:
     probe_sensor(std::shared_ptr<libvexahelper::service_container> container, int id,
@@ -34,15 +30,10 @@ public:
                  std::map<std::string, std::string> persistent)
         : sensor_base(std::move(container), id, std::move(settings), std::move(channels),
                       std::move(persistent)) {
-        register_channel(channel(0));
-        register_channel(channel(1));
-    }
-
-    static libvexahelper::dynamic_channel_options channel(int id) {
         libvexahelper::dynamic_channel_options o;
-        o.channel_id = id;
-        o.key = "channel.test_" + std::to_string(id);
-        return o;
+        o.channel_id = 0;
+        o.key = "channel.test";
+        register_channel(o);
     }
 
     void work() override {
@@ -50,19 +41,9 @@ public:
         if (mode == "i18n") throw libi18n::i18n_exception(probe_failed("target"));
         if (mode == "std") throw std::runtime_error("plain failure");
         if (mode == "other") throw 7;
-        if (mode == "channels") {
-            register_channel(channel(0));
-            register_channel(channel(2));
-        }
-        set_persistent_data("scans", std::to_string(++scans_));
-        send(result().set_value(0, scans_));
+        send(result().set_value(0, 1LL));
         if (mode == "send_then_throw") throw std::runtime_error("after sending");
     }
-
-    using sensor_base::persistent;
-
-private:
-    long long scans_ = 0;
 };
 
 class probe_metascan : public libvexahelper::metascans::metascan_base<probe_meta_settings> {
@@ -74,14 +55,6 @@ public:
         auto r = result();
         r.add_entry({"k", "entry"}, {{"name", settings().host}});
         send(r);
-    }
-};
-
-class probe_check : public libvexahelper::checks::check_base<probe_check_settings> {
-public:
-    using check_base::check_base;
-    void work() override {
-        send(libvexahelper::check_result(get_id()).set_success(settings().host == "ok"));
     }
 };
 
