@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,24 +31,6 @@ TEST(logging, runtime_and_sensor_logs_write_one_file_each) {
     using lines = std::vector<test_support::log_line>;
     EXPECT_EQ(read_log(folder.path() / "runtime.log"), (lines{{7, "module started"}}));
     EXPECT_EQ(folder.sensor_log(-4), (lines{{0, "first line\n  second part"}}));
-}
-
-// The host names the folder through the environment; it is read when the first log is set up,
-// so the check runs in a fresh process.
-TEST(logging, the_environment_variable_chooses_the_folder) {
-    const auto dir = fs::temp_directory_path() / "vexahelper_env_log_test";
-    fs::remove_all(dir);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ::setenv("VEXA_LOG_DIR", dir.c_str(), 1);
-            log_through_a_container(3);
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(read_log(dir / "sensors" / "sensor_3.log").size(), 1u);
-    EXPECT_EQ(read_log(dir / "runtime.log").size(), 1u);
-    fs::remove_all(dir);
 }
 
 TEST(logging, concurrent_writers_to_one_sensor_file_never_interleave) {
