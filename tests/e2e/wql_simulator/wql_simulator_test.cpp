@@ -136,6 +136,8 @@ const fault_case fault_cases[] = {
      "libwql.error.dead_session"},
     {"Pull timed out", "Pull",
      with_body(reply_fault::none, 500, fault_body("w:TimedOut", 2150858793)), 2, ""},
+    {"enumeration context expired", "Pull",
+     with_body(reply_fault::none, 500, fault_body("w:InvalidEnumerationContext", {})), 1, ""},
     {"quota reached", "Enumerate",
      with_body(reply_fault::none, 500, fault_body("w:InternalError", {})), 0,
      "libwql.error.overload"},
