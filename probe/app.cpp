@@ -12,12 +12,13 @@ namespace wmiprobe {
 namespace {
 
 void add_target_options(CLI::App& command, options& opts) {
-    command.add_option("--host", opts.host, "target host name or address")->required();
-    command.add_option("--port", opts.port, "WSMan port (default 5985, or 5986 with --https)")
+    command.add_option("--host", opts.target.host, "target host name or address")->required();
+    command
+        .add_option("--port", opts.target.port, "WSMan port (default 5985, or 5986 with --https)")
         ->check(CLI::Range(1, 65535));
-    command.add_flag("--https", opts.https, "HTTPS instead of HTTP with message encryption");
-    command.add_option("--domain", opts.domain, "domain or computer name of the account");
-    command.add_option("--user", opts.user, "user name");
+    command.add_flag("--https", opts.target.https, "HTTPS instead of HTTP with message encryption");
+    command.add_option("--domain", opts.target.domain, "domain or computer name of the account");
+    command.add_option("--user", opts.target.user, "user name");
     command.add_option("--password-file", opts.password_file,
                        "file whose first line is the password (else WMIPROBE_PASSWORD)");
     command

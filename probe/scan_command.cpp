@@ -19,12 +19,13 @@ int scan_command(session& s, const options& opts) {
     sensor_state state;
     if (opts.state_file) {
         state = load_state(*opts.state_file);
-        if (!state.kind.empty() && (state.kind != kind.name || state.host != opts.host)) {
+        if (!state.kind.empty() && (state.kind != kind.name || state.host != opts.target.host)) {
             throw usage_error("the state file " + *opts.state_file + " belongs to " + state.kind +
-                              " on " + state.host + ", not " + kind.name + " on " + opts.host);
+                              " on " + state.host + ", not " + kind.name + " on " +
+                              opts.target.host);
         }
         state.kind = kind.name;
-        state.host = opts.host;
+        state.host = opts.target.host;
     }
     int result = exit_ok;
     {
@@ -39,7 +40,7 @@ int scan_command(session& s, const options& opts) {
                 }
                 const std::string title = "Scan " + std::to_string(round) + "/" +
                                           std::to_string(opts.count) + " of " + kind.name + " on " +
-                                          opts.host;
+                                          opts.target.host;
                 result = std::max(result, sensor.scan(title));
                 if (result == exit_failure) {
                     break;

@@ -57,8 +57,8 @@ message_observer session::progress_printer() {
 
 std::map<std::string, std::string> session::request_settings(
     const kind_entry& kind, const std::vector<std::string>& extra) const {
-    target_options target{opts_.host,   opts_.port, opts_.https,
-                          opts_.domain, opts_.user, read_password(opts_.password_file)};
+    auto target = opts_.target;
+    target.password = read_password(opts_.password_file);
     std::vector<std::string> assignments = extra;
     assignments.insert(assignments.end(), opts_.assignments.begin(), opts_.assignments.end());
     return build_settings(catalogue_, kind, target, assignments);

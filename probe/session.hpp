@@ -25,11 +25,8 @@ struct options {
     bool raw_json = false;
 
     std::string kind;
-    std::string host;
-    std::optional<int> port;
-    bool https = false;
-    std::string domain;
-    std::string user;
+    // The password is not given here but read from password_file or the environment.
+    target_options target;
     std::optional<std::string> password_file;
     std::vector<std::string> assignments;
 
