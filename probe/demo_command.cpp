@@ -17,16 +17,9 @@ std::vector<std::string> entry_assignments(const module_catalogue& catalogue,
                                            const std::string& section,
                                            const nlohmann::json& entry) {
     std::vector<std::string> assignments;
-    const auto keys = catalogue.section_keys(section);
-    const nlohmann::json values = entry.value("values", nlohmann::json::object());
-    for (const auto& [name, value] : values.items()) {
-        for (const auto& key : keys) {
-            if (key.size() > name.size() &&
-                key.compare(key.size() - name.size() - 1, std::string::npos, "." + name) == 0 &&
-                value.is_string()) {
-                assignments.push_back(key + "=" + value.get<std::string>());
-            }
-        }
+    const auto values = entry.value("values", nlohmann::json::object());
+    for (const auto& [key, value] : catalogue.entry_settings(section, values)) {
+        assignments.push_back(key + "=" + value);
     }
     return assignments;
 }

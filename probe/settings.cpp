@@ -129,6 +129,19 @@ std::vector<std::string> module_catalogue::section_keys(const std::string& secti
     return keys;
 }
 
+std::map<std::string, std::string> module_catalogue::entry_settings(
+    const std::string& section, const nlohmann::json& values) const {
+    std::map<std::string, std::string> settings;
+    for (const auto& key : section_keys(section)) {
+        for (const auto& [name, value] : values.items()) {
+            const bool same = key == name || (key.ends_with(name) && key.size() > name.size() &&
+                                              key[key.size() - name.size() - 1] == '.');
+            if (same && value.is_string()) settings[key] = value.get<std::string>();
+        }
+    }
+    return settings;
+}
+
 std::map<std::string, std::string> module_catalogue::default_settings(
     const kind_entry& kind) const {
     std::map<std::string, std::string> settings = common_defaults();

@@ -46,6 +46,11 @@ public:
     std::map<std::string, std::string> default_settings(const kind_entry& kind) const;
     // section.group.setting keys of the groups of `section`.
     std::vector<std::string> section_keys(const std::string& section) const;
+    // The settings of `section` that a meta-scan entry's values fill, by full key. Entries key
+    // their values by the full key, by group and name, or by the bare name; non-texts are
+    // ignored.
+    std::map<std::string, std::string> entry_settings(const std::string& section,
+                                                      const nlohmann::json& values) const;
 
 private:
     nlohmann::json document_;

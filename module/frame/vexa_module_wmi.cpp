@@ -10,6 +10,8 @@
 #include "sensors/memory_sensor.hpp"
 #include "sensors/pagefile_sensor.hpp"
 #include "sensors/system_uptime_sensor.hpp"
+#include "sensors/volume_metascan.hpp"
+#include "sensors/volume_sensor.hpp"
 #include "sensors/wsman_check.hpp"
 
 namespace wmi {
@@ -47,7 +49,8 @@ constexpr kind_registration check() {
 // below.
 constexpr std::array registrations{
     check<wsman_check>(),           sensor<memory_sensor>(),   sensor<cpu_load_sensor>(),
-    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(),
+    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(), sensor<volume_sensor>(),
+    metascan<volume_metascan>(),
 };
 
 // Kinds the document declares that this build does not implement yet.
@@ -64,8 +67,6 @@ constexpr auto not_yet_built = std::to_array<std::string_view>({
     "print_queue_metascan",
     "service_sensor",
     "service_metascan",
-    "volume_sensor",
-    "volume_metascan",
     "windows_security_sensor",
     "windows_security_metascan",
 });

@@ -47,6 +47,8 @@ protected:
     void progress(int value, const std::string& text) {
         this->send(metascan_progress(this->get_id(), request_, value, text));
     }
+    // Progress carries the message's English text: the host shows it while the meta-scan runs.
+    void progress(int value, const libi18n::i18n_msg& text) { progress(value, text.text); }
 
 private:
     unsigned int request_;

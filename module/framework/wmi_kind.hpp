@@ -1,15 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <variant>
 
 #include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
+#include "framework/settings.hpp"
 #include "libi18n/catalogue.hpp"
 #include "libi18n/i18n.hpp"
 #include "libvexahelper/channel_map.hpp"
@@ -49,6 +53,8 @@ struct channel {
     std::uint32_t value_type = 1;
     std::uint32_t unit = 7;
     std::uint32_t size_unit = 0;
+    // The unit's text when `unit` is the host's custom unit (8).
+    const char* custom_unit = nullptr;
     // Limits are switched on exactly when the channel has one.
     channel_limits limits = {};
     const char* lookup = nullptr;
@@ -70,6 +76,7 @@ libvexahelper::dynamic_channel_options channel_options(const channel<Record>& c)
     o.upper_error_limit = c.limits.upper_error;
     o.limits_enabled = c.limits.lower_warning || c.limits.upper_warning || c.limits.lower_error ||
                        c.limits.upper_error;
+    if (c.custom_unit != nullptr) o.custom_unit = c.custom_unit;
     if (c.lookup != nullptr) o.lookup_name = c.lookup;
     return o;
 }
@@ -102,6 +109,16 @@ template <typename Settings>
 using wmi_check = wmi_kind<libvexahelper::checks::check_base<Settings>>;
 template <typename Settings>
 using wmi_metascan = wmi_kind<libvexahelper::metascans::metascan_base<Settings>>;
+
+// The values of one meta-scan entry, keyed exactly as the sensor's settings group reads them, so
+// that a host creates the sensor from the entry unchanged.
+template <typename Group>
+std::unordered_map<std::string, std::string> entry_values(
+    std::initializer_list<std::pair<const char*, std::string>> values) {
+    std::unordered_map<std::string, std::string> keyed;
+    for (const auto& [name, value] : values) keyed.emplace(settings::key_of<Group>(name), value);
+    return keyed;
+}
 
 // A sensor kind: `Kind::channels` (an array of channel) is announced when the sensor is built, and
 // send_values emits one successful result with every table channel set from a record.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,13 +20,15 @@ namespace fake {
 
 using rows = std::vector<libwql::wql_query_row>;
 
+// Answers and errors are looked up by "<namespace>: <class>", then by "<class>", then under "",
+// which answers every query.
 struct target {
-    rows answer;  // to every query
+    std::map<std::string, rows> answers;
     // When set, opening a session fails with this text (e.g. wrong credentials).
     std::string refuse;
-    // When set, every query throws the client's typed error of this name: "invalid_class",
-    // "access_denied" or "dead_session".
-    std::string fail_with;
+    // Queries that throw the client's typed error of this name: "invalid_class",
+    // "invalid_namespace", "access_denied" or "dead_session".
+    std::map<std::string, std::string> fail_with;
 
     int clients_made = 0;
     int sessions_opened = 0;
@@ -34,14 +37,33 @@ struct target {
     libwql::wsman_connection_parameters last_parameters;
 };
 
-// Any name but these two is access denied.
+// Any name but these three is access denied.
 [[noreturn]] inline void throw_client_error(const std::string& name) {
     namespace cat = libi18n::catalogue;
     if (name == "invalid_class") throw libwql::exceptions::invalid_class_error("no such class");
+    if (name == "invalid_namespace") {
+        throw libwql::exceptions::invalid_namespace_error("no such namespace");
+    }
     if (name == "dead_session") {
         throw libi18n::i18n_exception(cat::libwql_error_dead_session("endpoint", "reset"));
     }
     throw libi18n::i18n_exception(cat::libwql_error_access_denied("denied"));
+}
+
+// The entry of `table` for a query of `wql` in `ns`, or nullptr.
+template <typename Value>
+const Value* entry_for(const std::map<std::string, Value>& table, const std::string& wql,
+                       const std::string& ns) {
+    const auto from = wql.find(" FROM ");
+    std::string wmi_class;
+    if (from != std::string::npos) {
+        wmi_class = wql.substr(from + 6);
+        wmi_class = wmi_class.substr(0, wmi_class.find(' '));
+    }
+    for (const auto& key : {ns + ": " + wmi_class, wmi_class, std::string()}) {
+        if (const auto it = table.find(key); it != table.end()) return &it->second;
+    }
+    return nullptr;
 }
 
 class session : public libwql::wmi_session_interface {
@@ -51,8 +73,9 @@ public:
     std::unique_ptr<libwql::wql_query_result_interface> query(const std::string& wql,
                                                               const std::string& ns) override {
         target_.queries.push_back(ns + ": " + wql);
-        if (!target_.fail_with.empty()) throw_client_error(target_.fail_with);
-        return std::make_unique<result>(target_.answer);
+        if (const auto* error = entry_for(target_.fail_with, wql, ns)) throw_client_error(*error);
+        const auto* answer = entry_for(target_.answers, wql, ns);
+        return std::make_unique<result>(answer != nullptr ? *answer : rows{});
     }
 
 private:

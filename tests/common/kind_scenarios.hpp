@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +22,19 @@
 // Runs a kind's scenario table (tests/data/<kind>.json) against the real kind, created by the
 // module's registration table through a dispatcher, with the fake client underneath.
 //
-// Table: {"query": "<namespace>: <WQL>" of every query, "scenarios": [{"name", "settings" (merged
-// into a valid document), "persistent", "channels" (known to the host), "announced" (channels
-// announced at creation), "connection" (expected connection parameters), "scans": [...]}]}.
-// A scan (for a check: one run) sets up "rows", "refuse" (session refused with this text) or
-// "throw" (typed client error mid-query) and expects any of "code" (default 0), "values"
-// ([[id, value], ...] in result order), "key", "message", "success", "stored" (the host's view
-// of persistent data afterwards; null: never stored), "sent" (persistent_data messages of
-// this scan), "announced", "log" (sensor log lines), "last_log" ([level, text]).
+// Table: {"query": "<namespace>: <WQL>" of every query (or a list: every query is one of them),
+// "scenarios": [{"name", "settings" (merged into a valid document), "persistent", "channels"
+// (known to the host), "announced" (channels announced at creation), "connection" (expected
+// connection parameters), "scans": [...]}]}.
+// A scan (for a check or meta-scan: one run) sets up "rows" (a list answering every query, or
+// an object of lists keyed "<namespace>: <class>", "<class>" or "" for the rest), "refuse"
+// (session refused with this text) or "throw" (typed client error mid-query: a name, or an
+// object keyed like "rows") and expects any of "code" (default 0), "values" ([[id, value], ...]
+// in result order), "key", "message", "success", "stored" (the host's view of persistent data
+// afterwards; null: never stored), "sent" (persistent_data messages of this scan), "announced",
+// "log" (sensor log lines), "last_log" ([level, text]), "queries" (exactly the queries of this
+// scan, in order); a meta-scan's "progress" ([[value, text], ...]) and "entries"
+// ([[display text, {setting key: value}], ...] in result order).
 namespace kind_scenarios {
 
 using nlohmann::json;
@@ -53,7 +59,7 @@ public:
         int id = 100;
         for (const auto& scenario : table.at("scenarios")) {
             SCOPED_TRACE(scenario.at("name").get<std::string>());
-            run_scenario(kind.name, kind.family == wmi::kind_family::check, table, scenario, ++id);
+            run_scenario(kind.name, kind.family, table, scenario, ++id);
         }
     }
 
@@ -77,36 +83,66 @@ private:
         }
     }
 
-    void run_scenario(const std::string& kind, bool check, const json& table, const json& scenario,
-                      int id) {
+    // A list answers every query; an object answers by class.
+    template <typename Value>
+    static std::map<std::string, Value> by_query(const json& spec, Value (*make)(const json&)) {
+        std::map<std::string, Value> table;
+        if (spec.is_object()) {
+            for (const auto& [key, value] : spec.items()) table[key] = make(value);
+        } else if (!spec.is_null() && spec != "") {
+            table[""] = make(spec);
+        }
+        return table;
+    }
+    static std::string text_of(const json& j) { return j.get<std::string>(); }
+
+    void run_scenario(const std::string& kind, wmi::kind_family family, const json& table,
+                      const json& scenario, int id) {
+        const bool check = family == wmi::kind_family::check;
+        const bool meta = family == wmi::kind_family::metascan;
+        const bool sensor = family == wmi::kind_family::sensor;
         target_->clients_made = 0;
         target_->sessions_opened = 0;
         const std::string doc = test_support::settings_document(
             kind, test_kinds::settings(scenario.value("settings", json::object())),
             scenario.value("channels", json::object()),
             scenario.value("persistent", json::object()));
-        if (!check) {
+        if (sensor) {
             ASSERT_EQ(dispatcher_.create_sensor_instance(id, test_support::wrap(doc)),
                       libvexahelper::sensor_create_response_code::ok);
             if (scenario.contains("announced")) expect_announced(scenario["announced"], id, 0);
         }
         auto stored = scenario.value("persistent", json::object());
         int refused = 0;
+        unsigned int request = 0;
         for (const auto& scan : scenario.at("scans")) {
             const auto since = recorder_->messages().size();
-            target_->answer = fake::rows_of(scan.value("rows", json::array()));
+            const auto queried = target_->queries.size();
+            target_->answers = by_query(scan.value("rows", json()), &fake::rows_of);
+            target_->fail_with = by_query(scan.value("throw", json()), &text_of);
             target_->refuse = scan.value("refuse", "");
-            target_->fail_with = scan.value("throw", "");
             refused += target_->refuse.empty() ? 0 : 1;
             if (check) {
                 dispatcher_.execute_check(id, test_support::wrap(doc));
+            } else if (meta) {
+                EXPECT_EQ(dispatcher_.execute_meta_scan(id, ++request, test_support::wrap(doc)),
+                          libvexahelper::meta_scan_response_code::ok);
             } else {
                 EXPECT_EQ(dispatcher_.execute_sensor_scan(id),
                           libvexahelper::sensor_scan_response_code::ok);
             }
-            const auto results = of(check ? "check_result" : "sensor_scan_result", id, since);
+            const auto results = of(check  ? "check_result"
+                                    : meta ? "meta_scan_result"
+                                           : "sensor_scan_result",
+                                    id, since);
             ASSERT_EQ(results.size(), 1u) << "one result per scan";
             expect_result(results[0], scan);
+            if (meta) expect_meta(scan, id, request, since);
+            if (scan.contains("queries")) {
+                const std::vector<std::string> ran(target_->queries.begin() + queried,
+                                                   target_->queries.end());
+                EXPECT_EQ(json(ran), scan["queries"]);
+            }
             const auto sent = of("persistent_data", id, since);
             for (const auto& m : sent) stored[m.at("key").get<std::string>()] = m.at("value");
             EXPECT_EQ(sent.size(), scan.value("sent", sent.size())) << "persistent_data sent";
@@ -119,10 +155,18 @@ private:
             EXPECT_EQ(target_->sessions_open, 0) << "the session outlived its scan";
         }
         const int scans = static_cast<int>(scenario.at("scans").size());
-        // A sensor keeps one client for its life, failed scans included; a check runs once.
-        EXPECT_EQ(target_->clients_made, check ? scans : 1);
+        // A sensor keeps one client for its life, failed scans included; a check or meta-scan
+        // lives for one run.
+        EXPECT_EQ(target_->clients_made, sensor ? 1 : scans);
         EXPECT_EQ(target_->sessions_opened, scans - refused);
-        for (const auto& query : target_->queries) EXPECT_EQ(query, table.at("query"));
+        const auto& allowed = table.at("query");
+        for (const auto& query : target_->queries) {
+            if (allowed.is_array()) {
+                EXPECT_NE(std::find(allowed.begin(), allowed.end(), query), allowed.end()) << query;
+            } else {
+                EXPECT_EQ(query, allowed);
+            }
+        }
         target_->queries.clear();
         const auto& p = target_->last_parameters;
         const json connection{{"host", p.host},
@@ -137,7 +181,27 @@ private:
         for (const auto& m : recorder_->messages()) {
             EXPECT_EQ(m.dump().find(password), std::string::npos) << "password sent to the host";
         }
-        if (!check) dispatcher_.destroy_sensor_instance(id);
+        if (sensor) dispatcher_.destroy_sensor_instance(id);
+    }
+
+    void expect_meta(const json& scan, int id, unsigned int request, std::size_t since) const {
+        const auto result = of("meta_scan_result", id, since).at(0);
+        EXPECT_EQ(result.at("request"), request);
+        if (scan.contains("entries")) {
+            json entries = json::array();
+            for (const auto& e : result.at("entries")) {
+                entries.push_back({e.at("display_name").at("text"), e.at("values")});
+            }
+            EXPECT_EQ(entries, scan["entries"]);
+        }
+        if (scan.contains("progress")) {
+            json progress = json::array();
+            for (const auto& p : of("metascan_progress", id, since)) {
+                EXPECT_EQ(p.at("request"), request);
+                progress.push_back({p.at("progress"), p.at("text")});
+            }
+            EXPECT_EQ(progress, scan["progress"]);
+        }
     }
 
     static void expect_result(const json& result, const json& scan) {
@@ -150,6 +214,7 @@ private:
         }
         if (result.at("type") == "check_result") return;
         EXPECT_EQ(result.at("response_code"), scan.value("code", 0));
+        if (result.at("type") == "meta_scan_result") return;
         EXPECT_EQ(result.at("error_code"), 0);
         const auto expected = scan.value("values", json::array());
         const auto& channels = result.at("channels");

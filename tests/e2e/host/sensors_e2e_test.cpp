@@ -11,6 +11,8 @@
 
 #include "module_host.hpp"
 #include "offline_krb5.hpp"
+#include "probe/settings.hpp"
+#include "probe/verdicts.hpp"
 #include "simulator/simulator.hpp"
 #include "test_support.hpp"
 #include "valid_settings.hpp"
@@ -37,30 +39,51 @@ std::map<int, double> values(const json& result) {
     return v;
 }
 
-// The probe's host drives libwmi.so through its exports against the simulated server on
-// loopback, with the real WQL client underneath: the check, then several sensors scanned from
-// several host threads at once, twice, a minute apart on the target's clock.
-TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
-    offline_krb5::configure();
+// The simulated server on loopback with its clock under the test's control, and the probe's
+// host driving libwmi.so through its exports with the real WQL client underneath.
+struct simulated_target {
+    simulated_target() {
+        offline_krb5::configure();
+        target.start();
+    }
+
+    std::string document(const std::string& kind, const std::string& password = "Secret-1",
+                         const json& settings = json::object()) const {
+        auto all = test_kinds::settings(
+            {{"host", "127.0.0.1"},
+             {"logging", "disabled"},
+             {test_kinds::compatibility + "port", std::to_string(target.port())},
+             {test_kinds::credentials + "password", password}});
+        all.update(settings);
+        return test_support::settings_document(kind, all);
+    }
+
     std::atomic<long long> clock_offset_s{0};
-    winrm_simulator::simulator_options options;
-    options.users = {winrm_simulator::parse_user_account("LAB\\monitor:Secret-1")};
-    options.clock = [&] {
-        return winrm_simulator::sim_clock::time_point(1796486400s) +
-               std::chrono::seconds(clock_offset_s.load());
-    };
-    winrm_simulator::simulator target(
+    winrm_simulator::simulator target{
         winrm_simulator::machine_model::load_file(WMI_SIMULATOR_MODELS_DIR "/windows_server.json"),
-        options);
-    target.start();
-    wmiprobe::module_host host(LIBWMI_PATH);
+        options()};
+    wmiprobe::module_host host{LIBWMI_PATH};
+
+private:
+    winrm_simulator::simulator_options options() {
+        winrm_simulator::simulator_options o;
+        o.users = {winrm_simulator::parse_user_account("LAB\\monitor:Secret-1")};
+        o.clock = [this] {
+            return winrm_simulator::sim_clock::time_point(1796486400s) +
+                   std::chrono::seconds(clock_offset_s.load());
+        };
+        return o;
+    }
+};
+
+// The check, then several sensors scanned from several host threads at once, twice, a minute
+// apart on the target's clock.
+TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
+    simulated_target sim;
+    auto& host = sim.host;
+    auto& clock_offset_s = sim.clock_offset_s;
     const auto document = [&](const std::string& kind, const std::string& password) {
-        return test_support::settings_document(
-            kind, test_kinds::settings(
-                      {{"host", "127.0.0.1"},
-                       {"logging", "disabled"},
-                       {test_kinds::compatibility + "port", std::to_string(target.port())},
-                       {test_kinds::credentials + "password", password}}));
+        return sim.document(kind, password);
     };
 
     for (const auto& [password, success] : {std::pair{"Secret-1", true}, {"wrong", false}}) {
@@ -104,6 +127,39 @@ TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
     EXPECT_GT(values(results[2][1]).at(0), 0.0);
     EXPECT_EQ(values(results[3][1]).at(0), values(results[3][0]).at(0) + 60);
     for (int id = 10; id < 14; ++id) EXPECT_EQ(host.destroy_sensor(id).code, 0);
+}
+
+// As a host does it: each sensor's meta-scan discovers, the sensor is created from the first
+// entry unchanged, and its second scan, a minute later, reports values.
+TEST(sensors_e2e, every_meta_scan_feeds_its_sensor) {
+    simulated_target sim;
+    const auto information = json::parse(sim.host.module_information(false));
+    const wmiprobe::module_catalogue catalogue(information.at("document"));
+    int id = 100;
+    int ran = 0;
+    for (const auto* sensor : catalogue.kinds_of(wmiprobe::kind_role::sensor)) {
+        if (!sensor->first_meta_step || !sensor->discovered_section) continue;
+        SCOPED_TRACE(sensor->name);
+        const auto discovered = sim.host.meta_scan(++id, 1, sim.document(*sensor->first_meta_step));
+        if (discovered.code == wmiprobe::code_unknown_kind) continue;
+        const auto result = only(discovered, "meta_scan_result");
+        EXPECT_EQ(result.at("response_code"), 0) << result.dump();
+        ASSERT_FALSE(result.at("entries").empty());
+        const auto settings = catalogue.entry_settings(*sensor->discovered_section,
+                                                       result.at("entries").at(0).at("values"));
+        ASSERT_FALSE(settings.empty()) << "no setting of the sensor takes the entry's values";
+        ASSERT_EQ(sim.host.create_sensor(id, sim.document(sensor->name, "Secret-1", settings)).code,
+                  0);
+        only(sim.host.scan_sensor(id), "sensor_scan_result");
+        sim.clock_offset_s += 60;
+        const auto second = only(sim.host.scan_sensor(id), "sensor_scan_result");
+        EXPECT_EQ(second.at("response_code"), 0) << second.dump();
+        EXPECT_FALSE(second.at("channels").empty()) << second.dump();
+        EXPECT_EQ(sim.host.destroy_sensor(id).code, 0);
+        ++ran;
+    }
+    EXPECT_GT(ran, 0);
+    EXPECT_TRUE(sim.host.stray_messages().empty());
 }
 
 }  // namespace
