@@ -3,7 +3,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "framework/metascan_base.hpp"
 #include "framework/sensor_base.hpp"
 #include "framework/settings.hpp"
 #include "libi18n/i18n.hpp"
@@ -15,9 +14,6 @@ namespace test_kinds {
 struct probe_settings : wmi::settings::target_record<> {
     static constexpr const char* kind_name = "test_probe_sensor";
     static constexpr const char* display = "Test Probe v1";
-};
-struct probe_meta_settings : wmi::settings::target_record<> {
-    static constexpr const char* kind_name = "test_probe_metascan";
 };
 inline const libi18n::i18n_msg probe_failed{"error.test_probe_failed", "Probe of '%0:s' failed."};
 
@@ -43,18 +39,6 @@ public:
         if (mode == "other") throw 7;
         send(result().set_value(0, 1LL));
         if (mode == "send_then_throw") throw std::runtime_error("after sending");
-    }
-};
-
-class probe_metascan : public libvexahelper::metascans::metascan_base<probe_meta_settings> {
-public:
-    using metascan_base::metascan_base;
-    void work() override {
-        if (settings().host == "i18n") throw libi18n::i18n_exception(probe_failed("meta"));
-        progress(50, "half way");
-        auto r = result();
-        r.add_entry({"k", "entry"}, {{"name", settings().host}});
-        send(r);
     }
 };
 

@@ -86,23 +86,4 @@ TEST_F(bases_test, scan_wrapper_sends_exactly_one_result_per_failure) {
     EXPECT_FALSE(std::filesystem::exists(logs_.path() / "sensors" / "sensor_21.log"));
 }
 
-TEST_F(bases_test, metascan_wrapper_answers_failures_with_code_5) {
-    test_kinds::probe_meta_settings s;
-    s.host = "win-01";
-    test_kinds::probe_metascan(container_, 12, 6, s).scan();
-    s.host = "i18n";
-    test_kinds::probe_metascan(container_, 13, 6, s).scan();
-
-    const auto results = recorder_->of_type("meta_scan_result");
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0].at("response_code"), 0);
-    EXPECT_EQ(results[0].at("entries").at(0).at("values").at("name"), "win-01");
-    EXPECT_EQ(results[1].at("response_code"), 5);
-    EXPECT_EQ(results[1].at("request"), 13);
-    EXPECT_EQ(results[1].at("message").at("key"), "#:error.test_probe_failed[meta]");
-    EXPECT_EQ(recorder_->of_type("metascan_progress").size(), 1u);
-    const std::string init = "Initialize: test_probe_metascan version is: 1.21.0.22799";
-    EXPECT_EQ(log_texts(6), (std::vector<std::string>{init, init, "Probe of 'meta' failed."}));
-}
-
 }  // namespace
