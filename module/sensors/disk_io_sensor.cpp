@@ -11,47 +11,60 @@ namespace wmi {
 
 namespace {
 
+namespace disk = counters::disk;
+
 struct stored_counter {
+    disk::counter counter;
     const char* field;  // of the row
     const char* key;    // of persistent data, without prefix
 };
 
-// Indexed by counters::disk::counter: the persistent keys in the order they are written.
-constexpr std::array<stored_counter, counters::disk::counter_count> stored_counters{{
-    {"CurrentDiskQueueLength", "current_disk_queue_length"},
-    {"PercentDiskTime", "percent_disk_time"},
-    {"PercentDiskTime_Base", "percent_disk_time_base"},
-    {"PercentDiskReadTime", "percent_disk_read_time"},
-    {"PercentDiskReadTime_Base", "percent_disk_read_time_base"},
-    {"PercentDiskWriteTime", "percent_disk_write_time"},
-    {"PercentDiskWriteTime_Base", "percent_disk_write_time_base"},
-    {"PercentIdleTime", "percent_idle_time"},
-    {"PercentIdleTime_Base", "percent_idle_time_base"},
-    {"AvgDiskBytesPerRead", "avg_disk_bytes_per_read"},
-    {"AvgDiskBytesPerRead_Base", "avg_disk_bytes_per_read_base"},
-    {"AvgDiskBytesPerWrite", "avg_disk_bytes_per_write"},
-    {"AvgDiskBytesPerWrite_Base", "avg_disk_bytes_per_write_base"},
-    {"AvgDiskBytesPerTransfer", "avg_disk_bytes_per_transfer"},
-    {"AvgDiskBytesPerTransfer_Base", "avg_disk_bytes_per_transfer_base"},
-    {"AvgDisksecPerRead", "avg_disksec_per_read"},
-    {"AvgDisksecPerRead_Base", "avg_disksec_per_read_base"},
-    {"AvgDisksecPerWrite", "avg_disksec_per_write"},
-    {"AvgDisksecPerWrite_Base", "avg_disksec_per_write_base"},
-    {"AvgDisksecPerTransfer", "avg_disksec_per_transfer"},
-    {"AvgDisksecPerTransfer_Base", "avg_disksec_per_transfer_base"},
-    {"AvgDiskQueueLength", "avg_disk_queue_length"},
-    {"AvgDiskReadQueueLength", "avg_disk_read_queue_length"},
-    {"AvgDiskWriteQueueLength", "avg_disk_write_queue_length"},
-    {"DiskBytesPersec", "disk_bytes_persec"},
-    {"DiskReadBytesPersec", "disk_read_bytes_persec"},
-    {"DiskWriteBytesPersec", "disk_write_bytes_persec"},
-    {"DiskTransfersPersec", "disk_transfers_persec"},
-    {"DiskReadsPersec", "disk_reads_persec"},
-    {"DiskWritesPersec", "disk_writes_persec"},
-    {"SplitIOPerSec", "split_io_persec"},
-    {"Timestamp_PerfTime", "timestamp_perftime"},
-    {"Frequency_PerfTime", "frequency_perftime"},
+// Indexed by disk::counter: the persistent keys in the order they are written.
+// clang-format off
+constexpr std::array<stored_counter, disk::counter_count> stored_counters{{
+    {disk::current_disk_queue_length, "CurrentDiskQueueLength", "current_disk_queue_length"},
+    {disk::percent_disk_time, "PercentDiskTime", "percent_disk_time"},
+    {disk::percent_disk_time_base, "PercentDiskTime_Base", "percent_disk_time_base"},
+    {disk::percent_disk_read_time, "PercentDiskReadTime", "percent_disk_read_time"},
+    {disk::percent_disk_read_time_base, "PercentDiskReadTime_Base", "percent_disk_read_time_base"},
+    {disk::percent_disk_write_time, "PercentDiskWriteTime", "percent_disk_write_time"},
+    {disk::percent_disk_write_time_base, "PercentDiskWriteTime_Base", "percent_disk_write_time_base"},
+    {disk::percent_idle_time, "PercentIdleTime", "percent_idle_time"},
+    {disk::percent_idle_time_base, "PercentIdleTime_Base", "percent_idle_time_base"},
+    {disk::avg_disk_bytes_per_read, "AvgDiskBytesPerRead", "avg_disk_bytes_per_read"},
+    {disk::avg_disk_bytes_per_read_base, "AvgDiskBytesPerRead_Base", "avg_disk_bytes_per_read_base"},
+    {disk::avg_disk_bytes_per_write, "AvgDiskBytesPerWrite", "avg_disk_bytes_per_write"},
+    {disk::avg_disk_bytes_per_write_base, "AvgDiskBytesPerWrite_Base", "avg_disk_bytes_per_write_base"},
+    {disk::avg_disk_bytes_per_transfer, "AvgDiskBytesPerTransfer", "avg_disk_bytes_per_transfer"},
+    {disk::avg_disk_bytes_per_transfer_base, "AvgDiskBytesPerTransfer_Base", "avg_disk_bytes_per_transfer_base"},
+    {disk::avg_disksec_per_read, "AvgDisksecPerRead", "avg_disksec_per_read"},
+    {disk::avg_disksec_per_read_base, "AvgDisksecPerRead_Base", "avg_disksec_per_read_base"},
+    {disk::avg_disksec_per_write, "AvgDisksecPerWrite", "avg_disksec_per_write"},
+    {disk::avg_disksec_per_write_base, "AvgDisksecPerWrite_Base", "avg_disksec_per_write_base"},
+    {disk::avg_disksec_per_transfer, "AvgDisksecPerTransfer", "avg_disksec_per_transfer"},
+    {disk::avg_disksec_per_transfer_base, "AvgDisksecPerTransfer_Base", "avg_disksec_per_transfer_base"},
+    {disk::avg_disk_queue_length, "AvgDiskQueueLength", "avg_disk_queue_length"},
+    {disk::avg_disk_read_queue_length, "AvgDiskReadQueueLength", "avg_disk_read_queue_length"},
+    {disk::avg_disk_write_queue_length, "AvgDiskWriteQueueLength", "avg_disk_write_queue_length"},
+    {disk::disk_bytes_persec, "DiskBytesPersec", "disk_bytes_persec"},
+    {disk::disk_read_bytes_persec, "DiskReadBytesPersec", "disk_read_bytes_persec"},
+    {disk::disk_write_bytes_persec, "DiskWriteBytesPersec", "disk_write_bytes_persec"},
+    {disk::disk_transfers_persec, "DiskTransfersPersec", "disk_transfers_persec"},
+    {disk::disk_reads_persec, "DiskReadsPersec", "disk_reads_persec"},
+    {disk::disk_writes_persec, "DiskWritesPersec", "disk_writes_persec"},
+    {disk::split_io_persec, "SplitIOPerSec", "split_io_persec"},
+    {disk::timestamp_perftime, "Timestamp_PerfTime", "timestamp_perftime"},
+    {disk::frequency_perftime, "Frequency_PerfTime", "frequency_perftime"},
 }};
+// clang-format on
+
+constexpr bool indexed_by_counter() {
+    for (std::size_t i = 0; i < stored_counters.size(); ++i) {
+        if (stored_counters[i].counter != i) return false;
+    }
+    return true;
+}
+static_assert(indexed_by_counter(), "stored_counters must follow disk::counter");
 
 }  // namespace
 
