@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -9,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "framework/check_base.hpp"
 #include "framework/metascan_base.hpp"
@@ -58,7 +60,10 @@ struct channel {
     // Limits are switched on exactly when the channel has one.
     channel_limits limits = {};
     const char* lookup = nullptr;
-    std::variant<std::monostate, double Record::*, std::int64_t Record::*> value = {};
+    // An empty optional leaves the channel unset in that scan.
+    std::variant<std::monostate, double Record::*, std::int64_t Record::*,
+                 std::optional<double> Record::*>
+        value = {};
 };
 
 template <typename Record>
@@ -120,8 +125,10 @@ std::unordered_map<std::string, std::string> entry_values(
     return keyed;
 }
 
-// A sensor kind: `Kind::channels` (an array of channel) is announced when the sensor is built, and
-// send_values emits one successful result with every table channel set from a record.
+// A sensor kind: `Kind::channels` (an array of channel) is announced when the sensor is built, in
+// id order, and send_values emits one successful result with every table channel set from a
+// record, in table order (a kind whose values go out in another order than its ids lists its
+// rows in that order).
 template <typename Kind, typename Settings>
 class wmi_sensor : public wmi_kind<libvexahelper::sensors::sensor_base<Settings>> {
 public:
@@ -131,7 +138,10 @@ public:
         : wmi_kind<libvexahelper::sensors::sensor_base<Settings>>(
               std::move(container), id, std::move(settings), std::move(channels),
               std::move(persistent)) {
-        for (const auto& c : Kind::channels) this->register_channel(channel_options(c));
+        std::vector<libvexahelper::dynamic_channel_options> by_id;
+        for (const auto& c : Kind::channels) by_id.push_back(channel_options(c));
+        std::ranges::sort(by_id, {}, &libvexahelper::dynamic_channel_options::channel_id);
+        for (const auto& o : by_id) this->register_channel(o);
     }
 
 protected:
@@ -143,6 +153,8 @@ protected:
                 r.set_value(c.id, values.**real);
             } else if (const auto* whole = std::get_if<std::int64_t Record::*>(&c.value)) {
                 r.set_value(c.id, static_cast<long long>(values.**whole));
+            } else if (const auto* maybe = std::get_if<std::optional<double> Record::*>(&c.value)) {
+                if (const auto& value = values.**maybe) r.set_value(c.id, *value);
             }
         }
         this->send(r);
