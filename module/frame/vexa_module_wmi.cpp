@@ -8,7 +8,11 @@
 #include "libwql/wsman_client.hpp"
 #include "sensors/cpu_load_sensor.hpp"
 #include "sensors/memory_sensor.hpp"
+#include "sensors/network_card_metascan.hpp"
+#include "sensors/network_card_sensor.hpp"
 #include "sensors/pagefile_sensor.hpp"
+#include "sensors/service_metascan.hpp"
+#include "sensors/service_sensor.hpp"
 #include "sensors/system_uptime_sensor.hpp"
 #include "sensors/volume_metascan.hpp"
 #include "sensors/volume_sensor.hpp"
@@ -48,9 +52,10 @@ constexpr kind_registration check() {
 // Adding a kind is one line here, in the order of registration, and its name leaves the list
 // below.
 constexpr std::array registrations{
-    check<wsman_check>(),           sensor<memory_sensor>(),   sensor<cpu_load_sensor>(),
-    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(), sensor<volume_sensor>(),
-    metascan<volume_metascan>(),
+    check<wsman_check>(),           sensor<memory_sensor>(),           sensor<cpu_load_sensor>(),
+    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(),         sensor<volume_sensor>(),
+    metascan<volume_metascan>(),    sensor<service_sensor>(),          metascan<service_metascan>(),
+    sensor<network_card_sensor>(),  metascan<network_card_metascan>(),
 };
 
 // Kinds the document declares that this build does not implement yet.
@@ -59,14 +64,10 @@ constexpr auto not_yet_built = std::to_array<std::string_view>({
     "logical_disk_io_metascan",
     "microsoft_sql_server_sensor",
     "microsoft_sql_server_metascan",
-    "network_card_sensor",
-    "network_card_metascan",
     "physical_disk_io_sensor",
     "physical_disk_io_metascan",
     "print_queue_sensor",
     "print_queue_metascan",
-    "service_sensor",
-    "service_metascan",
     "windows_security_sensor",
     "windows_security_metascan",
 });
