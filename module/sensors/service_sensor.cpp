@@ -16,6 +16,8 @@ constexpr std::array<std::string_view, 8> state_texts = {
     "Unknown", "Stopped",          "Start Pending", "Stop Pending",
     "Running", "Continue Pending", "Pause Pending", "Paused"};
 
+const channel<>& cpu_usage_channel = service_sensor::process_channels[4];
+
 // Persistent keys of the process sample, in the order they are stored.
 const std::string process_id_key = "process_id";
 const std::string percent_key = "percent_processor_time";
@@ -127,7 +129,7 @@ void service_sensor::process_metrics(access::scan_session& session,
     }
     if (const auto usage = cpu.sample(*row)) {
         log_debug("CPU Usage:      " + std::to_string(*usage));
-        result.set_value(process_channels[4].id, *usage);
+        result.set_value(cpu_usage_channel.id, *usage);
     }
 }
 
