@@ -114,11 +114,17 @@ value_source parse_source(const parse_context& ctx, const json& j, const std::st
         reject_unknown_keys(ctx, j, path, {"counter"});
         const json& c = j["counter"];
         if (!c.is_object()) ctx.fail(path + ".counter", "expected an object");
-        reject_unknown_keys(ctx, c, path + ".counter", {"start", "per_second"});
+        reject_unknown_keys(ctx, c, path + ".counter",
+                            {"start", "per_second", "reset_after_seconds"});
         counter_source out;
         if (c.contains("start")) out.start = get_int(ctx, c["start"], path + ".counter.start");
         if (!c.contains("per_second")) ctx.fail(path + ".counter", "missing \"per_second\"");
         out.per_second = get_int(ctx, c["per_second"], path + ".counter.per_second");
+        if (c.contains("reset_after_seconds")) {
+            const std::string at = path + ".counter.reset_after_seconds";
+            out.reset_after_seconds = get_int(ctx, c["reset_after_seconds"], at);
+            if (*out.reset_after_seconds < 0) ctx.fail(at, "must not be negative");
+        }
         return out;
     }
     if (j.contains("clock")) {
@@ -354,6 +360,15 @@ property_value machine_model::evaluate(const value_source& source, const model_t
             if constexpr (std::is_same_v<type, literal_source>) {
                 return s.value;
             } else if constexpr (std::is_same_v<type, counter_source>) {
+                if (s.reset_after_seconds) {
+                    const int128 since_reset =
+                        static_cast<int128>(elapsed_ticks) -
+                        static_cast<int128>(*s.reset_after_seconds) * ticks_per_second;
+                    if (since_reset >= 0) {
+                        return integer(static_cast<int128>(s.per_second) * since_reset /
+                                       ticks_per_second);
+                    }
+                }
                 return integer(static_cast<int128>(s.start) + static_cast<int128>(s.per_second) *
                                                                   elapsed_ticks / ticks_per_second);
             } else if constexpr (std::is_same_v<type, clock_source>) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,10 +36,12 @@ struct property_value {
 struct literal_source {
     property_value value;
 };
-// start + per_second × elapsed seconds, never below zero.
+// start + per_second × elapsed seconds, never below zero. With reset_after_seconds the counter
+// falls back to 0 at that moment and counts on from there (a reboot of the target).
 struct counter_source {
     std::int64_t start = 0;
     std::int64_t per_second = 0;
+    std::optional<std::int64_t> reset_after_seconds;
 };
 // 100 ns ticks: the wall clock as a Windows file time, or the performance counter.
 struct clock_source {

@@ -156,4 +156,28 @@ disk_io_figures disk_io(const disk_sample& previous, const disk_sample& current,
     return f;
 }
 
+std::optional<process_sample> make_process_sample(std::optional<std::int64_t> process_id,
+                                                  std::optional<std::int64_t> percent_time,
+                                                  std::optional<std::int64_t> timestamp,
+                                                  std::optional<std::int64_t> elapsed_time) {
+    if (!process_id || !percent_time || !timestamp || !elapsed_time) return std::nullopt;
+    if (*process_id <= 0 || *timestamp <= 0 || *percent_time < 0 || *elapsed_time < 0) {
+        return std::nullopt;
+    }
+    return process_sample{*process_id, *percent_time, *timestamp, *elapsed_time};
+}
+
+std::optional<double> process_cpu_percent(const std::optional<process_sample>& previous,
+                                          const std::optional<process_sample>& current) {
+    if (!previous || !current) return std::nullopt;
+    if (current->process_id != previous->process_id) return std::nullopt;
+    if (current->timestamp_sys100ns <= previous->timestamp_sys100ns) return std::nullopt;
+    if (current->percent_processor_time < previous->percent_processor_time) return std::nullopt;
+    if (current->elapsed_time < previous->elapsed_time) return std::nullopt;
+    // Validated non-negative and ordered: neither difference overflows.
+    const std::int64_t busy = current->percent_processor_time - previous->percent_processor_time;
+    const std::int64_t elapsed = current->timestamp_sys100ns - previous->timestamp_sys100ns;
+    return static_cast<double>(busy) * 100.0 / static_cast<double>(elapsed);
+}
+
 }  // namespace wmi::counters

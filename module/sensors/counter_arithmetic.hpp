@@ -168,4 +168,30 @@ struct disk_free_space {
 disk_io_figures disk_io(const disk_sample& previous, const disk_sample& current,
                         const disk_free_space& free);
 
+// One reading of a process's raw counters (Win32_PerfRawData_PerfProc_Process).
+struct process_sample {
+    std::int64_t process_id = 0;
+    // Processor time of the process summed over all processors, in 100 ns units.
+    std::int64_t percent_processor_time = 0;
+    // Target clock of the reading, in 100 ns units.
+    std::int64_t timestamp_sys100ns = 0;
+    // The raw ElapsedTime value: the start of the process on the target clock, 100 ns units.
+    std::int64_t elapsed_time = 0;
+
+    bool operator==(const process_sample&) const = default;
+};
+
+// A sample exists only with all four values, a positive process id (0 is the idle process) and
+// timestamp, and non-negative counters.
+std::optional<process_sample> make_process_sample(std::optional<std::int64_t> process_id,
+                                                  std::optional<std::int64_t> percent_time,
+                                                  std::optional<std::int64_t> timestamp,
+                                                  std::optional<std::int64_t> elapsed_time);
+
+// Processor time of the process over the interval in percent of one processor: neither divided
+// by the processor count nor clamped, so two busy cores give 200. Empty unless `current`
+// follows `previous`: same process, later timestamp, neither counter decreased.
+std::optional<double> process_cpu_percent(const std::optional<process_sample>& previous,
+                                          const std::optional<process_sample>& current);
+
 }  // namespace wmi::counters

@@ -7,7 +7,10 @@ namespace wmi::access {
 query select(std::string wmi_class, const std::vector<std::string>& fields,
              const std::optional<equals>& where, std::string_view wmi_namespace) {
     const auto from = libwql::wql_query_builder::select(fields).from(wmi_class);
-    auto wql = where ? from.where_equals(where->field, where->value).build() : from.build();
+    const auto condition = [&](const auto& value) {
+        return from.where_equals(where->field, value);
+    };
+    auto wql = where ? std::visit(condition, where->value).build() : from.build();
     return {std::string(wmi_namespace), std::move(wmi_class), std::move(wql)};
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "liblog/log.hpp"
@@ -14,10 +16,11 @@ namespace wmi::access {
 
 inline constexpr std::string_view cimv2 = "root\\cimv2";
 
-// A condition "<field> = <value>"; the value is always written as a literal.
+// A condition "<field> = <value>"; the value is always written as a literal: a quoted string
+// or a decimal integer.
 struct equals {
     std::string field;
-    std::string value;
+    std::variant<std::string, std::int64_t> value;
 };
 
 // One query of a kind, built once when the kind is created. The class also names the errors

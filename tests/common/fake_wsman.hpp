@@ -20,8 +20,8 @@ namespace fake {
 
 using rows = std::vector<libwql::wql_query_row>;
 
-// Answers and errors are looked up by "<namespace>: <class>", then by "<class>", then under "",
-// which answers every query.
+// Answers and errors are looked up by the whole statement "<namespace>: <WQL>", then by
+// "<namespace>: <class>", then by "<class>", then under "", which answers every query.
 struct target {
     std::map<std::string, rows> answers;
     // When set, opening a session fails with this text (e.g. wrong credentials).
@@ -60,7 +60,7 @@ const Value* entry_for(const std::map<std::string, Value>& table, const std::str
         wmi_class = wql.substr(from + 6);
         wmi_class = wmi_class.substr(0, wmi_class.find(' '));
     }
-    for (const auto& key : {ns + ": " + wmi_class, wmi_class, std::string()}) {
+    for (const auto& key : {ns + ": " + wql, ns + ": " + wmi_class, wmi_class, std::string()}) {
         if (const auto it = table.find(key); it != table.end()) return &it->second;
     }
     return nullptr;

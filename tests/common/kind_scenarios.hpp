@@ -27,10 +27,12 @@
 // (known to the host), "announced" (channels announced at creation), "connection" (expected
 // connection parameters), "scans": [...]}]}.
 // A scan (for a check or meta-scan: one run) sets up "rows" (a list answering every query, or
-// an object of lists keyed "<namespace>: <class>", "<class>" or "" for the rest), "refuse"
+// an object of lists keyed "<namespace>: <WQL>" (one statement), "<namespace>: <class>",
+// "<class>" or "" for the rest), "refuse"
 // (session refused with this text) or "throw" (typed client error mid-query: a name, or an
 // object keyed like "rows") and expects any of "code" (default 0), "values" ([[id, value], ...]
-// in result order), "key", "message", "success", "stored" (the host's view of persistent data
+// in result order), "system_reset" (the sensor result's flag, default false), "key",
+// "message", "success", "stored" (the host's view of persistent data
 // afterwards; null: never stored), "sent" (persistent_data messages of this scan), "announced",
 // "log" (sensor log lines), "last_log" ([level, text]), "queries" (exactly the queries of this
 // scan, in order); a meta-scan's "progress" ([[value, text], ...]) and "entries"
@@ -216,6 +218,7 @@ private:
         EXPECT_EQ(result.at("response_code"), scan.value("code", 0));
         if (result.at("type") == "meta_scan_result") return;
         EXPECT_EQ(result.at("error_code"), 0);
+        EXPECT_EQ(result.at("system_reset"), scan.value("system_reset", false));
         const auto expected = scan.value("values", json::array());
         const auto& channels = result.at("channels");
         ASSERT_EQ(channels.size(), expected.size()) << channels.dump();

@@ -129,6 +129,38 @@ TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
     for (int id = 10; id < 14; ++id) EXPECT_EQ(host.destroy_sensor(id).code, 0);
 }
 
+// Through the real client to the simulated target: a service name with quotes reaches it as one
+// literal and its process's CPU usage needs two readings; an adapter whose counters restart
+// 90 s in (a reboot) makes the result tell the host to restart its differences.
+TEST(sensors_e2e, service_process_and_restarting_adapter_counters) {
+    simulated_target sim;
+    const json service{
+        {"service_metascan_section.service_metascan_group.name", "Contoso's \"Backup\" Agent"},
+        {"service_section.service_group.extended_monitoring", "enabled"}};
+    const json adapter{{"network_card_metascan_section.network_card_metascan_group.name",
+                        "Hyper-V Virtual Ethernet Adapter"}};
+    ASSERT_EQ(sim.host.create_sensor(1, sim.document("service_sensor", "Secret-1", service)).code,
+              0);
+    ASSERT_EQ(
+        sim.host.create_sensor(2, sim.document("network_card_sensor", "Secret-1", adapter)).code,
+        0);
+    std::vector<json> results[2];
+    for (int round = 0; round < 2; ++round) {
+        sim.clock_offset_s += 60;
+        for (int id : {1, 2}) {
+            results[id - 1].push_back(only(sim.host.scan_sensor(id), "sensor_scan_result"));
+        }
+    }
+    const auto service_first = values(results[0][0]);
+    EXPECT_EQ(service_first.at(0), 4.0);  // Running
+    EXPECT_EQ(service_first.count(5), 0u);
+    EXPECT_NEAR(values(results[0][1]).at(5), 150.0, 1e-9);  // one and a half processors busy
+    EXPECT_EQ(results[1][0].at("system_reset"), false);
+    EXPECT_EQ(results[1][1].at("system_reset"), true);
+    EXPECT_LT(values(results[1][1]).at(0), values(results[1][0]).at(0));
+    EXPECT_TRUE(sim.host.stray_messages().empty());
+}
+
 // As a host does it: each sensor's meta-scan discovers, the sensor is created from the first
 // entry unchanged, and its second scan, a minute later, reports values.
 TEST(sensors_e2e, every_meta_scan_feeds_its_sensor) {
@@ -145,9 +177,17 @@ TEST(sensors_e2e, every_meta_scan_feeds_its_sensor) {
         const auto result = only(discovered, "meta_scan_result");
         EXPECT_EQ(result.at("response_code"), 0) << result.dump();
         ASSERT_FALSE(result.at("entries").empty());
-        const auto settings = catalogue.entry_settings(*sensor->discovered_section,
-                                                       result.at("entries").at(0).at("values"));
-        ASSERT_FALSE(settings.empty()) << "no setting of the sensor takes the entry's values";
+        const auto from_entry = catalogue.entry_settings(*sensor->discovered_section,
+                                                         result.at("entries").at(0).at("values"));
+        ASSERT_FALSE(from_entry.empty()) << "no setting of the sensor takes the entry's values";
+        // A host sends every setting: the kind's own at their defaults, the entry's on top.
+        json settings = json::object();
+        for (const auto& [key, value] : catalogue.default_settings(*sensor)) {
+            if (key.find('.') != std::string::npos && !key.starts_with("shared_")) {
+                settings[key] = value;
+            }
+        }
+        for (const auto& [key, value] : from_entry) settings[key] = value;
         ASSERT_EQ(sim.host.create_sensor(id, sim.document(sensor->name, "Secret-1", settings)).code,
                   0);
         only(sim.host.scan_sensor(id), "sensor_scan_result");

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "kind_scenarios.hpp"
 #include "sensors/counter_arithmetic.hpp"
+#include "sensors/network_card_metascan.hpp"
 
 namespace {
 
@@ -33,6 +37,36 @@ TEST(counters, parse_leading_int64_reads_digits_and_ignores_the_rest) {
     };
     for (const auto& [text, expected] : rows)
         EXPECT_EQ(parse_leading_int64(text), expected) << text;
+}
+
+// Truncation happens twice, when a stage reports and when it is folded into the base; the
+// scenario tables only ever see the 2-then-n shape.
+TEST(step_progress, each_stage_shares_what_the_stages_before_left) {
+    // Per row: the stages as {maximum, steps taken}, then every value reported.
+    const std::pair<std::vector<std::pair<int, int>>, std::vector<int>> rows[] = {
+        {{{2, 1}, {3, 3}}, {50, 66, 83, 100}},
+        {{{3, 2}, {2, 2}}, {33, 66, 83, 100}},
+        {{{7, 2}, {2, 2}}, {14, 28, 64, 100}},
+        {{{4, 1}, {1, 1}, {2, 2}}, {25, 100, 100, 100}},
+    };
+    for (const auto& [stages, expected] : rows) {
+        wmi::step_progress p;
+        std::vector<int> reported;
+        for (const auto& [maximum, steps] : stages) {
+            p.set_maximum(maximum);
+            for (int i = 0; i < steps; ++i) reported.push_back(p.step());
+        }
+        EXPECT_EQ(reported, expected) << expected.front();
+    }
+    wmi::step_progress p;
+    EXPECT_EQ(p.step(), 1);  // a hundred steps until a maximum is set
+    try {
+        p.set_maximum(0);
+        ADD_FAILURE() << "a maximum of 0 was accepted";
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "Maximum must be greater than 0.");
+    }
+    EXPECT_EQ(p.step(), 2);  // the refused maximum changed nothing
 }
 
 }  // namespace
