@@ -9,9 +9,13 @@
 #include "sensors/cpu_load_sensor.hpp"
 #include "sensors/memory_sensor.hpp"
 #include "sensors/pagefile_sensor.hpp"
+#include "sensors/print_queue_metascan.hpp"
+#include "sensors/print_queue_sensor.hpp"
 #include "sensors/system_uptime_sensor.hpp"
 #include "sensors/volume_metascan.hpp"
 #include "sensors/volume_sensor.hpp"
+#include "sensors/windows_security_metascan.hpp"
+#include "sensors/windows_security_sensor.hpp"
 #include "sensors/wsman_check.hpp"
 
 namespace wmi {
@@ -48,9 +52,17 @@ constexpr kind_registration check() {
 // Adding a kind is one line here, in the order of registration, and its name leaves the list
 // below.
 constexpr std::array registrations{
-    check<wsman_check>(),           sensor<memory_sensor>(),   sensor<cpu_load_sensor>(),
-    sensor<system_uptime_sensor>(), sensor<pagefile_sensor>(), sensor<volume_sensor>(),
+    check<wsman_check>(),
+    sensor<memory_sensor>(),
+    sensor<cpu_load_sensor>(),
+    sensor<system_uptime_sensor>(),
+    sensor<pagefile_sensor>(),
+    sensor<volume_sensor>(),
     metascan<volume_metascan>(),
+    sensor<print_queue_sensor>(),
+    metascan<print_queue_metascan>(),
+    sensor<windows_security_sensor>(),
+    metascan<windows_security_metascan>(),
 };
 
 // Kinds the document declares that this build does not implement yet.
@@ -63,12 +75,8 @@ constexpr auto not_yet_built = std::to_array<std::string_view>({
     "network_card_metascan",
     "physical_disk_io_sensor",
     "physical_disk_io_metascan",
-    "print_queue_sensor",
-    "print_queue_metascan",
     "service_sensor",
     "service_metascan",
-    "windows_security_sensor",
-    "windows_security_metascan",
 });
 
 // The container owns this factory, so it may only hold the container weakly; a client asked
