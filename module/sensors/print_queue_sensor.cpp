@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,8 @@ std::int64_t print_queue_sensor::job_count(access::scan_session& session) {
 
 void print_queue_sensor::work() {
     auto session = open_session();
+    // An empty name would be the prefix of every job on the host.
+    if (settings().name.empty()) throw exceptions::print_queue_not_found(settings().name);
     auto r = result(ok_message(), libvexahelper::scan_response_codes::ok);
     printer_conditions reported;
     if (settings().advanced_status_options == settings::advanced_status_options::custom) {

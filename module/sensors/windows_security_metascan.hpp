@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "framework/settings.hpp"
 #include "framework/wmi_kind.hpp"
