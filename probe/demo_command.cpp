@@ -56,6 +56,9 @@ int demo_command(session& s, const app_context& context) {
     std::vector<std::string> ran;
     std::vector<std::string> missing;
     std::vector<std::string> skipped;
+    // Kinds whose classes live in a namespace the target does not have: they do not apply to
+    // it, which is no failure of the demo.
+    std::vector<std::string> unavailable;
     const auto tally = [&](const kind_entry& kind, bool implemented) {
         (implemented ? ran : missing).push_back(kind.name);
     };
@@ -68,6 +71,10 @@ int demo_command(session& s, const app_context& context) {
     for (const auto* metascan : s.catalogue().kinds_of(kind_role::metascan)) {
         if (!s.raw()) s.out() << "\n";
         auto found = run_discover(s, *metascan, settings_for(*metascan));
+        if (found.target_lacks_namespace) {
+            unavailable.push_back(metascan->name);
+            continue;
+        }
         result = std::max(result, found.exit_code);
         tally(*metascan, found.implemented);
         if (!found.entries.empty()) {
@@ -85,6 +92,16 @@ int demo_command(session& s, const app_context& context) {
     int next_id = 100;
     for (const auto* kind : s.catalogue().kinds_of(kind_role::sensor)) {
         std::vector<std::string> extra;
+        if (kind->first_meta_step && std::find(unavailable.begin(), unavailable.end(),
+                                               *kind->first_meta_step) != unavailable.end()) {
+            if (!s.raw()) {
+                s.out() << "\n"
+                        << kind->name << ": not available on this target, "
+                        << *kind->first_meta_step << " found no namespace for it\n";
+            }
+            unavailable.push_back(kind->name);
+            continue;
+        }
         if (kind->first_meta_step) {
             const auto entry = first_entries.find(*kind->first_meta_step);
             const bool meta_ran =
@@ -134,7 +151,7 @@ int demo_command(session& s, const app_context& context) {
     }
     sensors.clear();  // destroys the sensors before the summary
     if (!s.raw()) {
-        s.out() << render_demo_summary(ran, missing, skipped);
+        s.out() << render_demo_summary(ran, missing, skipped, unavailable);
     }
     return result;
 }

@@ -38,6 +38,23 @@ std::optional<std::string> display_of(const nlohmann::json& table, const std::st
     return display->get<std::string>();
 }
 
+// Just past the closing bracket of the encoded part that starts at `from` ("#:key[...]"), or
+// npos when the part has no unescaped closing bracket.
+std::size_t part_end(const std::string& key, std::size_t from) {
+    const std::size_t open = key.find('[', from);
+    if (open == std::string::npos) {
+        return std::string::npos;
+    }
+    for (std::size_t i = open + 1; i < key.size(); ++i) {
+        if (key[i] == '\\') {
+            ++i;
+        } else if (key[i] == ']') {
+            return i + 1;
+        }
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
 std::optional<decoded_key> decode_key(const std::string& encoded) {
@@ -115,6 +132,28 @@ std::optional<std::string> text_table::lookup(const std::string& key) const {
 }
 
 std::optional<std::string> text_table::render(const std::string& encoded_key) const {
+    // Several encoded parts joined by plain separators ("#:a[1] #:b[],#:c[]"): each part is
+    // rendered, the separators are kept, and one part that does not render spoils the whole.
+    const std::size_t first_end =
+        encoded_key.rfind(encoded_prefix, 0) == 0 ? part_end(encoded_key, 0) : std::string::npos;
+    if (first_end != std::string::npos && first_end < encoded_key.size()) {
+        std::string shown;
+        for (std::size_t i = 0; i < encoded_key.size();) {
+            if (encoded_key.compare(i, encoded_prefix.size(), encoded_prefix) != 0) {
+                shown += encoded_key[i++];
+                continue;
+            }
+            const std::size_t end = part_end(encoded_key, i);
+            const auto part =
+                end == std::string::npos ? std::nullopt : render(encoded_key.substr(i, end - i));
+            if (!part) {
+                return std::nullopt;
+            }
+            shown += *part;
+            i = end;
+        }
+        return shown;
+    }
     const auto decoded = decode_key(encoded_key);
     if (!decoded || decoded->key.empty()) {
         return std::nullopt;

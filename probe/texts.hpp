@@ -35,8 +35,9 @@ public:
     std::optional<std::string> lookup(const std::string& key) const;
 
     // The text to show for an encoded or plain key: the template formatted with the key's
-    // arguments ("%%" becomes "%"). Nothing when the key is malformed, unknown in both
-    // tables, or its template does not fit the arguments.
+    // arguments ("%%" becomes "%"); a key of several encoded parts with plain separators
+    // between them renders part by part. Nothing when the key (or one part) is malformed,
+    // unknown in both tables, or its template does not fit the arguments.
     std::optional<std::string> render(const std::string& encoded_key) const;
 
     // A translatable text of a message ({"key", "text"}, or null): the translation when the

@@ -10,6 +10,9 @@ namespace {
 
 using nlohmann::json;
 
+// The WQL client's error for a namespace the target does not have.
+constexpr std::string_view missing_namespace_key = "#:libwql.error.invalid_namespace[";
+
 // A failure the export reported besides the operation's own codes; nothing for other codes.
 std::optional<std::string> export_failure(int code) {
     if (code == export_exception) {
@@ -98,6 +101,9 @@ discovery discover_verdict(const std::string& kind, const call_outcome& outcome,
         const std::string why = message_text(texts, result);
         found.exit_code = exit_for_failure(outcome.code);
         found.out = "  FAILED: " + (why.empty() ? "no reason given" : why) + "\n";
+        const json message = result.value("message", json());
+        found.target_lacks_namespace =
+            message.is_object() && message.value("key", "").rfind(missing_namespace_key, 0) == 0;
         return found;
     }
     found.entries = result.value("entries", json::array());
@@ -213,7 +219,8 @@ std::string render_info(const module_catalogue& catalogue, const text_table& tex
 
 std::string render_demo_summary(const std::vector<std::string>& ran,
                                 const std::vector<std::string>& missing,
-                                const std::vector<std::string>& skipped) {
+                                const std::vector<std::string>& skipped,
+                                const std::vector<std::string>& unavailable) {
     // Comma-separated; the first line starts after its label, continuation lines are indented.
     const auto list = [](const std::vector<std::string>& names) {
         std::string text;
@@ -231,9 +238,14 @@ std::string render_demo_summary(const std::vector<std::string>& ran,
     };
     std::string out = "\nDemo finished: " + std::to_string(ran.size()) + " kinds ran, " +
                       std::to_string(missing.size()) + " not implemented by this module build, " +
-                      std::to_string(skipped.size()) + " skipped\n";
+                      std::to_string(skipped.size()) + " skipped" +
+                      (unavailable.empty() ? std::string()
+                                           : ", " + std::to_string(unavailable.size()) +
+                                                 " not available on this target") +
+                      "\n";
     if (!missing.empty()) out += "  not implemented: " + list(missing) + "\n";
     if (!skipped.empty()) out += "  skipped: " + list(skipped) + "\n";
+    if (!unavailable.empty()) out += "  not available on this target: " + list(unavailable) + "\n";
     return out;
 }
 

@@ -40,6 +40,9 @@ struct verdict {
 // A meta-scan's verdict with the instances it found (empty unless it succeeded).
 struct discovery : verdict {
     nlohmann::json entries = nlohmann::json::array();
+    // The meta-scan failed because the target has no namespace for its classes (Windows
+    // Security on a server): the kind does not apply to this target.
+    bool target_lacks_namespace = false;
 };
 
 // The exit code of a create, check or meta-scan that did not succeed, by its response code:
@@ -70,6 +73,7 @@ std::string render_info(const module_catalogue& catalogue, const text_table& tex
 // The demo's closing summary, its name lists wrapped to 100 columns.
 std::string render_demo_summary(const std::vector<std::string>& ran,
                                 const std::vector<std::string>& missing,
-                                const std::vector<std::string>& skipped);
+                                const std::vector<std::string>& skipped,
+                                const std::vector<std::string>& unavailable = {});
 
 }  // namespace wmiprobe

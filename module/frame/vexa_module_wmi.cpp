@@ -13,11 +13,15 @@
 #include "sensors/network_card_metascan.hpp"
 #include "sensors/network_card_sensor.hpp"
 #include "sensors/pagefile_sensor.hpp"
+#include "sensors/print_queue_metascan.hpp"
+#include "sensors/print_queue_sensor.hpp"
 #include "sensors/service_metascan.hpp"
 #include "sensors/service_sensor.hpp"
 #include "sensors/system_uptime_sensor.hpp"
 #include "sensors/volume_metascan.hpp"
 #include "sensors/volume_sensor.hpp"
+#include "sensors/windows_security_metascan.hpp"
+#include "sensors/windows_security_sensor.hpp"
 #include "sensors/wsman_check.hpp"
 
 namespace wmi {
@@ -70,6 +74,10 @@ constexpr std::array registrations{
     metascan<service_metascan>(),
     sensor<network_card_sensor>(),
     metascan<network_card_metascan>(),
+    sensor<print_queue_sensor>(),
+    metascan<print_queue_metascan>(),
+    sensor<windows_security_sensor>(),
+    metascan<windows_security_metascan>(),
 };
 // clang-format on
 
@@ -77,10 +85,6 @@ constexpr std::array registrations{
 constexpr auto not_yet_built = std::to_array<std::string_view>({
     "microsoft_sql_server_sensor",
     "microsoft_sql_server_metascan",
-    "print_queue_sensor",
-    "print_queue_metascan",
-    "windows_security_sensor",
-    "windows_security_metascan",
 });
 
 // The container owns this factory, so it may only hold the container weakly; a client asked

@@ -14,6 +14,24 @@ query select(std::string wmi_class, const std::vector<std::string>& fields,
     return {std::string(wmi_namespace), std::move(wmi_class), std::move(wql)};
 }
 
+query select(std::string wmi_class, const std::vector<std::string>& fields,
+             const starts_with& where, std::string_view wmi_namespace) {
+    // WQL LIKE knows %, _ and [set]; a one-character set matches that character literally.
+    std::string pattern;
+    for (const char c : where.prefix) {
+        if (c == '%' || c == '_' || c == '[') {
+            pattern += std::string{'[', c, ']'};
+        } else {
+            pattern += c;
+        }
+    }
+    auto wql = libwql::wql_query_builder::select(fields)
+                   .from(wmi_class)
+                   .where(where.field + " LIKE " + libwql::wql_string_literal(pattern + "%"))
+                   .build();
+    return {std::string(wmi_namespace), std::move(wmi_class), std::move(wql)};
+}
+
 std::string render_row(const libwql::wql_query_row& row) {
     std::string text;
     for (const auto& [name, field] : row) text += "\n  " + field.str();

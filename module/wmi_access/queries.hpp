@@ -23,6 +23,13 @@ struct equals {
     std::variant<std::string, std::int64_t> value;
 };
 
+// A condition "<field> LIKE '<prefix>%'": the prefix matches literally, its LIKE wildcards and
+// quotes escaped, so a name from the host cannot widen the match or change the statement.
+struct starts_with {
+    std::string field;
+    std::string prefix;
+};
+
 // One query of a kind, built once when the kind is created. The class also names the errors
 // its rows cause (no result, missing field).
 struct query {
@@ -36,6 +43,8 @@ struct query {
 query select(std::string wmi_class, const std::vector<std::string>& fields,
              const std::optional<equals>& where = std::nullopt,
              std::string_view wmi_namespace = cimv2);
+query select(std::string wmi_class, const std::vector<std::string>& fields,
+             const starts_with& where, std::string_view wmi_namespace = cimv2);
 
 // "\n  " + str() per field, in the row's (ascending name) order; "" for an empty row.
 std::string render_row(const libwql::wql_query_row& row);

@@ -23,6 +23,7 @@
 // module's registration table through a dispatcher, with the fake client underneath.
 //
 // Table: {"query": "<namespace>: <WQL>" of every query (or a list: every query is one of them),
+// "settings" (optional, what every scenario's settings start from),
 // "scenarios": [{"name", "settings" (merged into a valid document), "persistent", "channels"
 // (known to the host), "announced" (channels announced at creation), "connection" (expected
 // connection parameters), "scans": [...]}]}.
@@ -105,9 +106,10 @@ private:
         const bool sensor = family == wmi::kind_family::sensor;
         target_->clients_made = 0;
         target_->sessions_opened = 0;
+        auto settings = table.value("settings", json::object());
+        settings.update(scenario.value("settings", json::object()));
         const std::string doc = test_support::settings_document(
-            kind, test_kinds::settings(scenario.value("settings", json::object())),
-            scenario.value("channels", json::object()),
+            kind, test_kinds::settings(settings), scenario.value("channels", json::object()),
             scenario.value("persistent", json::object()));
         if (sensor) {
             ASSERT_EQ(dispatcher_.create_sensor_instance(id, test_support::wrap(doc)),

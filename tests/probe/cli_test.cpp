@@ -96,13 +96,21 @@ TEST(probe_demo, every_registered_kind_produces_a_result) {
                          "Simulated Windows target on 127.0.0.1:" + std::to_string(account.port)));
 
     const auto registered = wmi::kind_registrations();
+    std::size_t unavailable = 0;
     for (const auto& kind : registered) {
         const std::string name = kind.name;
         SCOPED_TRACE(name);
         EXPECT_FALSE(contains(shown, name + ": not implemented by this module build"));
         // A part's lines: its heading, indented lines, and the result.
         std::vector<std::string> parts;
-        if (kind.family == wmi::kind_family::check) {
+        // Where the target lacks a kind's namespace (Windows Security on a server), the
+        // meta-scan shows the client's error and its sensor says why it did not run.
+        const std::regex lacking("Discovering with " + name +
+                                 " on .*\n(  .*\n)*  FAILED: The WMI namespace does not exist");
+        if (std::regex_search(result.out, lacking) ||
+            contains(result.out, name + ": not available on this target")) {
+            ++unavailable;
+        } else if (kind.family == wmi::kind_family::check) {
             parts = {"Check " + name + " on 127\\.0\\.0\\.1: passed"};
         } else if (kind.family == wmi::kind_family::metascan) {
             parts = {"Discovering with " + name + " on .*\n(  .*\n)*  [0-9]+ found\n"};
@@ -116,8 +124,9 @@ TEST(probe_demo, every_registered_kind_produces_a_result) {
             EXPECT_TRUE(std::regex_search(result.out, std::regex(part))) << part;
         }
     }
-    EXPECT_TRUE(contains(result.out,
-                         "Demo finished: " + std::to_string(registered.size()) + " kinds ran, "))
+    EXPECT_TRUE(contains(
+        result.out,
+        "Demo finished: " + std::to_string(registered.size() - unavailable) + " kinds ran, "))
         << result.out;
 }
 

@@ -40,7 +40,8 @@ TEST(decode_key, splits_encoded_keys_undoes_escaping_and_refuses_malformed_ones)
 TEST(text_table, renders_nothing_for_unknown_malformed_or_unfit_keys) {
     const json document = probe_data("document.json");
     const text_table german(document, "German");
-    for (const std::string key : {"#:error.missing[a]", "#:channel.processor[a", "error.pair"}) {
+    for (const std::string key : {"#:error.missing[a]", "#:channel.processor[a", "error.pair",
+                                  "#:error.refused[a] #:error.missing[b]"}) {
         EXPECT_EQ(german.render(key), std::nullopt) << key;
     }
     EXPECT_EQ(german.render_message({{"key", "error.unknown"}, {"text", "Sent text"}}),
