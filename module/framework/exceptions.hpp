@@ -14,22 +14,22 @@ public:
     using _i18n_exception::_i18n_exception;
 };
 
-#define WMI_EXCEPTION_0(name)                                                              \
-    class name : public libi18n::_i18n_exception<exception> {                              \
-    public:                                                                                \
-        name() : _i18n_exception(libi18n::catalogue::error_##name()) {}                    \
+#define WMI_EXCEPTION_0(name)                                           \
+    class name : public libi18n::_i18n_exception<exception> {           \
+    public:                                                             \
+        name() : _i18n_exception(libi18n::catalogue::error_##name()) {} \
     };
-#define WMI_EXCEPTION_1(name, arg0)                                                        \
-    class name : public libi18n::_i18n_exception<exception> {                              \
-    public:                                                                                \
-        explicit name(const std::string& arg0)                                             \
-            : _i18n_exception(libi18n::catalogue::error_##name(arg0)) {}                   \
+#define WMI_EXCEPTION_1(name, arg0)                                      \
+    class name : public libi18n::_i18n_exception<exception> {            \
+    public:                                                              \
+        explicit name(const std::string& arg0)                           \
+            : _i18n_exception(libi18n::catalogue::error_##name(arg0)) {} \
     };
-#define WMI_EXCEPTION_2(name, arg0, arg1)                                                  \
-    class name : public libi18n::_i18n_exception<exception> {                              \
-    public:                                                                                \
-        name(const std::string& arg0, const std::string& arg1)                             \
-            : _i18n_exception(libi18n::catalogue::error_##name(arg0, arg1)) {}             \
+#define WMI_EXCEPTION_2(name, arg0, arg1)                                      \
+    class name : public libi18n::_i18n_exception<exception> {                  \
+    public:                                                                    \
+        name(const std::string& arg0, const std::string& arg1)                 \
+            : _i18n_exception(libi18n::catalogue::error_##name(arg0, arg1)) {} \
     };
 
 WMI_EXCEPTION_1(ambiguous_volume, volume_id)

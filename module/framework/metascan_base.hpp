@@ -49,6 +49,11 @@ protected:
     }
     // Progress carries the message's English text: the host shows it while the meta-scan runs.
     void progress(int value, const libi18n::i18n_msg& text) { progress(value, text.text); }
+    // The same step in the meta-scan's log too, at level 7.
+    void logged_progress(int value, const libi18n::i18n_msg& text) {
+        this->log_debug(text.text);
+        progress(value, text);
+    }
 
 private:
     unsigned int request_;

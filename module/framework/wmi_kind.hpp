@@ -125,6 +125,13 @@ std::unordered_map<std::string, std::string> entry_values(
     return keyed;
 }
 
+// "<group>.<setting>": the key form of the meta-scans whose entries name the setting without its
+// section; the host maps it onto the sensor's setting of that group.
+template <typename Group>
+std::string group_key(const char* setting) {
+    return std::string(Group::group) + "." + setting;
+}
+
 // A sensor kind: `Kind::channels` (an array of channel) is announced when the sensor is built, in
 // id order, and send_values emits one successful result with every table channel set from a
 // record, in table order (a kind whose values go out in another order than its ids lists its

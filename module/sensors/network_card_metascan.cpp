@@ -11,9 +11,8 @@ namespace {
 
 const std::string not_available = "n/a";
 
-// Entries are keyed "<group>.<setting>"; the host fills the sensor's meta-scan section from them.
 std::string entry_key(const char* setting) {
-    return std::string(settings::network_card_metascan_group::group) + "." + setting;
+    return group_key<settings::network_card_metascan_group>(setting);
 }
 
 struct addresses {
@@ -53,8 +52,7 @@ int step_progress::step() {
 }
 
 void network_card_metascan::step(step_progress& p, const libi18n::i18n_msg& text) {
-    log_debug(text.text);
-    progress(p.step(), text);
+    logged_progress(p.step(), text);
 }
 
 void network_card_metascan::work() {

@@ -8,16 +8,13 @@ namespace wmi {
 void print_queue_metascan::work() {
     auto result = this->result();
     auto session = open_session();
-    log_debug(cat::metascan_querying_print_queues.text);
-    progress(50, cat::metascan_querying_print_queues);
+    logged_progress(50, cat::metascan_querying_print_queues);
     const auto rows = session.rows(query_);
     if (rows.empty()) throw exceptions::no_print_queues_found();
     for (const auto& row : rows) {
         const auto name = access::selected_text(row, "Name");
-        // Keyed "<group>.name", without the section: the host maps it onto the sensor's setting.
-        result.add_entry(
-            cat::metascan_print_queue_instance_name(name),
-            {{std::string(settings::print_queue_metascan_group::group) + ".name", name}});
+        result.add_entry(cat::metascan_print_queue_instance_name(name),
+                         {{group_key<settings::print_queue_metascan_group>("name"), name}});
     }
     send(result);
 }

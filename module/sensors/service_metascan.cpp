@@ -7,9 +7,8 @@ namespace wmi {
 
 namespace {
 
-// Entries are keyed "<group>.<setting>"; the host fills the sensor's meta-scan section from them.
 std::string entry_key(const char* setting) {
-    return std::string(settings::service_metascan_group::group) + "." + setting;
+    return group_key<settings::service_metascan_group>(setting);
 }
 
 std::string text_or(const libwql::wql_query_row& row, const char* field, const char* absent) {
@@ -22,8 +21,7 @@ std::string text_or(const libwql::wql_query_row& row, const char* field, const c
 void service_metascan::work() {
     auto result = this->result();
     auto session = open_session();
-    log_debug(cat::metascan_query_services.text);
-    progress(50, cat::metascan_query_services);
+    logged_progress(50, cat::metascan_query_services);
     const auto rows = session.rows(query_);
     if (rows.empty()) throw exceptions::no_services_found();
     for (const auto& row : rows) {
