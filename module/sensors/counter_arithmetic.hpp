@@ -52,4 +52,28 @@ std::optional<memory_figures> memory_usage(std::optional<std::int64_t> total_kb,
 // time is not before the local time (clock set back after boot). Inputs in microseconds.
 std::int64_t uptime_seconds(std::int64_t last_boot_us, std::int64_t local_time_us);
 
+// The SQL Server counters: each compares a current reading (x1, a1/b1) with the previous one
+// (x0, a0/b0). Every input is optional; any absent input, and a difference that does not fit 64
+// bits, gives no value.
+
+// Events per second: (x1 - x0) * f / (t1 - t0) with timestamps in ticks of frequency f. No value
+// unless time moved forward, f > 0 and the counter did not fall (a restart).
+std::optional<double> counter_rate(std::optional<std::int64_t> x1, std::optional<std::int64_t> t1,
+                                   std::optional<std::int64_t> f, std::optional<std::int64_t> x0,
+                                   std::optional<std::int64_t> t0);
+
+// Hits per lookup in percent: (a1 - a0) / (b1 - b0) * 100. No value unless the base grew and the
+// hits did not fall.
+std::optional<double> counter_ratio_percent(std::optional<std::int64_t> a1,
+                                            std::optional<std::int64_t> b1,
+                                            std::optional<std::int64_t> a0,
+                                            std::optional<std::int64_t> b0);
+
+// Amount per event, e.g. milliseconds waited per lock wait: (a1 - a0) / (b1 - b0). Nothing
+// happened (both unchanged) is 0.0; an amount without events, or a fall, is no value.
+std::optional<double> counter_average(std::optional<std::int64_t> a1,
+                                      std::optional<std::int64_t> b1,
+                                      std::optional<std::int64_t> a0,
+                                      std::optional<std::int64_t> b0);
+
 }  // namespace wmi::counters
