@@ -145,9 +145,17 @@ TEST(sensors_e2e, every_meta_scan_feeds_its_sensor) {
         const auto result = only(discovered, "meta_scan_result");
         EXPECT_EQ(result.at("response_code"), 0) << result.dump();
         ASSERT_FALSE(result.at("entries").empty());
-        const auto settings = catalogue.entry_settings(*sensor->discovered_section,
-                                                       result.at("entries").at(0).at("values"));
-        ASSERT_FALSE(settings.empty()) << "no setting of the sensor takes the entry's values";
+        const auto from_entry = catalogue.entry_settings(*sensor->discovered_section,
+                                                         result.at("entries").at(0).at("values"));
+        ASSERT_FALSE(from_entry.empty()) << "no setting of the sensor takes the entry's values";
+        // As a host does: the sensor's own sections at their defaults, then the entry's values.
+        json settings = json::object();
+        for (const auto& [key, value] : catalogue.default_settings(*sensor)) {
+            if (key.find('.') != std::string::npos && !key.starts_with("shared_")) {
+                settings[key] = value;
+            }
+        }
+        for (const auto& [key, value] : from_entry) settings[key] = value;
         ASSERT_EQ(sim.host.create_sensor(id, sim.document(sensor->name, "Secret-1", settings)).code,
                   0);
         only(sim.host.scan_sensor(id), "sensor_scan_result");
