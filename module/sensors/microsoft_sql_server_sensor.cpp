@@ -1,7 +1,9 @@
 #include "sensors/microsoft_sql_server_sensor.hpp"
 
+#include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "framework/exceptions.hpp"
 #include "sensors/counter_arithmetic.hpp"
