@@ -27,6 +27,10 @@ fault fault_from_wmi_error(const wmi_error& error) {
         case wbem_e_invalid_query:
             f.reason = "Invalid query ";
             break;
+        case wbem_e_access_denied:
+            f.subcode = "w:AccessDenied";
+            f.reason = "Access denied ";
+            break;
         default:
             f.reason = "Generic failure ";
             f.code = "s:Receiver";

@@ -256,7 +256,7 @@ machine_model machine_model::parse(std::string_view json_text, std::string_view 
     if (!doc.is_object()) ctx.fail("(document)", "expected an object");
     reject_unknown_keys(ctx, doc, "(document)",
                         {"machine_name", "utc_offset_minutes", "uptime_seconds", "perf_frequency",
-                         "description", "namespaces"});
+                         "description", "namespaces", "denied_namespaces"});
     machine_model model;
     if (doc.contains("machine_name")) {
         if (!doc["machine_name"].is_string() || doc["machine_name"].get<std::string>().empty()) {
@@ -309,7 +309,26 @@ machine_model machine_model::parse(std::string_view json_text, std::string_view 
             ctx.fail(path, "namespace declared twice (names are case-insensitive)");
         }
     }
+    if (doc.contains("denied_namespaces")) {
+        const json& denied = doc["denied_namespaces"];
+        if (!denied.is_array()) ctx.fail("denied_namespaces", "expected an array of namespaces");
+        for (std::size_t i = 0; i < denied.size(); ++i) {
+            const std::string path = "denied_namespaces[" + std::to_string(i) + "]";
+            if (!denied[i].is_string() || !model.has_namespace(denied[i].get<std::string>())) {
+                ctx.fail(path, "expected a namespace the model declares");
+            }
+            model.denied_namespaces_.push_back(denied[i].get<std::string>());
+        }
+    }
     return model;
+}
+
+bool machine_model::is_denied(std::string_view name) const {
+    return std::any_of(denied_namespaces_.begin(), denied_namespaces_.end(),
+                       [&](const std::string& denied) {
+                           return iequals(name.substr(0, denied.size()), denied) &&
+                                  (name.size() == denied.size() || name[denied.size()] == '\\');
+                       });
 }
 
 const model_namespace* machine_model::find_namespace(std::string_view name) const {

@@ -94,6 +94,9 @@ public:
     bool has_namespace(std::string_view name) const;
     // Child namespace names (last path element) of a namespace, for __NAMESPACE.
     std::vector<std::string> child_namespaces(std::string_view name) const;
+    // A namespace the monitoring account may not open ("denied_namespaces"), or one below it;
+    // its parent still lists it.
+    bool is_denied(std::string_view name) const;
 
     property_value evaluate(const value_source& source, const model_time& time) const;
     rendered_instance evaluate(const model_class& cls, std::size_t index,
@@ -107,6 +110,7 @@ private:
     std::int64_t uptime_seconds_ = 3600;
     std::int64_t perf_frequency_ = 10'000'000;
     std::map<std::string, model_namespace, iless> namespaces_;
+    std::vector<std::string> denied_namespaces_;
 };
 
 // Windows file time (100 ns ticks since 1601-01-01 UTC) of a moment.

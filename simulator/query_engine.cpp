@@ -74,6 +74,10 @@ query_result run_query(const machine_model& model, std::string_view namespace_na
         throw wmi_error(wbem_e_invalid_namespace,
                         "namespace " + std::string(namespace_name) + " does not exist");
     }
+    if (model.is_denied(namespace_name)) {
+        throw wmi_error(wbem_e_access_denied,
+                        "access to namespace " + std::string(namespace_name) + " is denied");
+    }
     wql_select select;
     try {
         select = parse_wql_select(wql);

@@ -11,6 +11,7 @@
 namespace winrm_simulator {
 
 // WMI HRESULTs the target reports for queries.
+inline constexpr std::uint32_t wbem_e_access_denied = 0x80041003;
 inline constexpr std::uint32_t wbem_e_invalid_namespace = 0x8004100E;
 inline constexpr std::uint32_t wbem_e_invalid_class = 0x80041010;
 inline constexpr std::uint32_t wbem_e_invalid_query = 0x80041017;

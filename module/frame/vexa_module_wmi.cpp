@@ -10,6 +10,8 @@
 #include "sensors/disk_io_metascan.hpp"
 #include "sensors/disk_io_sensor.hpp"
 #include "sensors/memory_sensor.hpp"
+#include "sensors/microsoft_sql_server_metascan.hpp"
+#include "sensors/microsoft_sql_server_sensor.hpp"
 #include "sensors/network_card_metascan.hpp"
 #include "sensors/network_card_sensor.hpp"
 #include "sensors/pagefile_sensor.hpp"
@@ -78,14 +80,13 @@ constexpr std::array registrations{
     metascan<print_queue_metascan>(),
     sensor<windows_security_sensor>(),
     metascan<windows_security_metascan>(),
+    sensor<microsoft_sql_server_sensor>(),
+    metascan<microsoft_sql_server_metascan>(),
 };
 // clang-format on
 
 // Kinds the document declares that this build does not implement yet.
-constexpr auto not_yet_built = std::to_array<std::string_view>({
-    "microsoft_sql_server_sensor",
-    "microsoft_sql_server_metascan",
-});
+constexpr std::array<std::string_view, 0> not_yet_built{};
 
 // The container owns this factory, so it may only hold the container weakly; a client asked
 // for after the module is torn down is an error, not a dangling log.

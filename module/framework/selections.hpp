@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -33,6 +35,40 @@ E parse_selection(const std::string& text, const std::string& setting_name) {
         if (option.text == text) return option.value;
     }
     detail::throw_unknown_option(text, setting_name);
+}
+
+// A multiple selection: one flag per option of E. The host sends the chosen option values
+// joined by "," ("general_statistics,locks"); the empty text chooses none, which is left to the
+// kind to refuse or accept.
+template <typename E>
+class selection_flags {
+public:
+    constexpr selection_flags() = default;
+    constexpr selection_flags(std::initializer_list<E> chosen) {
+        for (const E e : chosen) set(e);
+    }
+    constexpr bool has(E e) const { return (bits_ >> static_cast<unsigned>(e)) & 1u; }
+    constexpr void set(E e) { bits_ |= 1u << static_cast<unsigned>(e); }
+    constexpr bool none() const { return bits_ == 0; }
+    bool operator==(const selection_flags&) const = default;
+
+private:
+    std::uint32_t bits_ = 0;
+};
+
+// Every part must be an option (the same exact comparison as a single selection); an empty
+// part, as in "locks,,", is no option either.
+template <typename E>
+selection_flags<E> parse_selection_flags(const std::string& text, const std::string& setting_name) {
+    static_assert(selection_traits<E>::options.size() <= 32, "one bit per option");
+    selection_flags<E> flags;
+    if (text.empty()) return flags;
+    for (std::size_t begin = 0;;) {
+        const auto end = text.find(',', begin);
+        flags.set(parse_selection<E>(text.substr(begin, end - begin), setting_name));
+        if (end == std::string::npos) return flags;
+        begin = end + 1;
+    }
 }
 
 enum class logging : std::uint8_t { disabled, enabled };

@@ -117,13 +117,31 @@ void read_integer(detail::owner_t<Member>& group, const libvexahelper::sensor_da
     }
 }
 
-// The enumeration is the member's type; an unknown value's error names the setting.
+namespace detail {
+template <typename T>
+struct flags_of {
+    using type = void;
+};
+template <typename E>
+struct flags_of<selection_flags<E>> {
+    using type = E;
+};
+}  // namespace detail
+
+// The enumeration is the member's type, or selection_flags of it for a multiple selection; an
+// unknown value's error names the setting.
 template <auto Member, presence P = presence::required>
 void read_selection(detail::owner_t<Member>& group, const libvexahelper::sensor_data_wrapper& data,
                     const std::string& key) {
     if (const auto text = detail::lookup(data, key, P)) {
         using member_type = typename detail::member_of<decltype(Member)>::type;
-        group.*Member = parse_selection<member_type>(*text, key.substr(key.rfind('.') + 1));
+        using option_type = typename detail::flags_of<member_type>::type;
+        const auto name = key.substr(key.rfind('.') + 1);
+        if constexpr (std::is_void_v<option_type>) {
+            group.*Member = parse_selection<member_type>(*text, name);
+        } else {
+            group.*Member = parse_selection_flags<option_type>(*text, name);
+        }
     }
 }
 

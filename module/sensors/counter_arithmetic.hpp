@@ -194,4 +194,28 @@ std::optional<process_sample> make_process_sample(std::optional<std::int64_t> pr
 std::optional<double> process_cpu_percent(const std::optional<process_sample>& previous,
                                           const std::optional<process_sample>& current);
 
+// The SQL Server counters: each compares a current reading (x1, a1/b1) with the previous one
+// (x0, a0/b0). Every input is optional; any absent input, and a difference that does not fit 64
+// bits, gives no value.
+
+// Events per second: (x1 - x0) * f / (t1 - t0) with timestamps in ticks of frequency f. No value
+// unless time moved forward, f > 0 and the counter did not fall (a restart).
+std::optional<double> counter_rate(std::optional<std::int64_t> x1, std::optional<std::int64_t> t1,
+                                   std::optional<std::int64_t> f, std::optional<std::int64_t> x0,
+                                   std::optional<std::int64_t> t0);
+
+// Hits per lookup in percent: (a1 - a0) / (b1 - b0) * 100. No value unless the base grew and the
+// hits did not fall.
+std::optional<double> counter_ratio_percent(std::optional<std::int64_t> a1,
+                                            std::optional<std::int64_t> b1,
+                                            std::optional<std::int64_t> a0,
+                                            std::optional<std::int64_t> b0);
+
+// Amount per event, e.g. milliseconds waited per lock wait: (a1 - a0) / (b1 - b0). Nothing
+// happened (both unchanged) is 0.0; an amount without events, or a fall, is no value.
+std::optional<double> counter_average(std::optional<std::int64_t> a1,
+                                      std::optional<std::int64_t> b1,
+                                      std::optional<std::int64_t> a0,
+                                      std::optional<std::int64_t> b0);
+
 }  // namespace wmi::counters

@@ -107,7 +107,7 @@ void cpu_load_sensor::work() {
         }
         store_sample(name, current);
     }
-    if (!any_value) r.set_response_message(cat::message_collecting_initial_sample);
+    if (!any_value) r.set_response_message(cat::message_collecting_initial_sample());
     send(r);
 }
 

@@ -51,7 +51,8 @@ struct setting_field {
     std::string default_value;
     std::optional<long long> minimum;
     std::optional<long long> maximum;
-    std::string selection;  // the enumeration of a single selection
+    std::string selection;            // the enumeration of a single or multiple selection
+    std::vector<std::string> chosen;  // a multiple selection's default options, in order
 };
 
 struct settings_group {

@@ -39,6 +39,15 @@ std::string member_of(const setting_field& field) {
         case kind::selection:
             return "settings::" + field.selection + " " + field.name +
                    " = settings::" + field.selection + "::" + value + ";";
+        case kind::multi_selection: {
+            std::string chosen;
+            for (const auto& option : field.chosen) {
+                chosen += (chosen.empty() ? "" : ", ") + std::string("settings::") +
+                          field.selection + "::" + option;
+            }
+            return "selection_flags<settings::" + field.selection + "> " + field.name + " = {" +
+                   chosen + "};";
+        }
         default:
             if (value.empty()) return "std::string " + field.name + ";";
             return "std::string " + field.name + " = " + raw_literal(value, "default") + ";";
@@ -55,6 +64,7 @@ std::string reader_of(const setting_field& field) {
         case kind::integer:
             return "&read_integer<" + member + ", " + limits_of(field) + ", " + presence + ">";
         case kind::selection:
+        case kind::multi_selection:
             return "&read_selection<" + member + ", " + presence + ">";
         default:
             return "&read_text<" + member + ", " + presence + ">";

@@ -134,6 +134,7 @@ ordered_json selection_kind(const json& setting, const json& option_sets, const 
     const auto& chosen = built.field.default_value;
     for (const auto& value : multi ? split_multi_default(chosen) : std::vector{chosen}) {
         if (!contains(values, value)) at.fail("Default '" + chosen + "' is not one of its options");
+        if (multi) built.field.chosen.push_back(value);
     }
     ordered_json kind;
     kind["Mode"] = mode;
@@ -235,7 +236,7 @@ ordered_json build_group(const json& group, const json& option_sets, const where
         ordered_json item;
         item["Setting"] = built.document;
         check_dependency(setting, settings, item, setting_at);
-        if (built.field.kind == setting_field::value_kind::selection)
+        if (!built.option_values.empty())
             add_selection(selections, built.field, built.option_values, setting_at);
         model.fields.push_back(built.field);
         if (!settings.emplace(built.field.name, std::move(built)).second)

@@ -115,7 +115,7 @@ TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
         ASSERT_EQ(r.size(), 2u);
         EXPECT_EQ(r[1].at("response_code"), 0) << r[1].dump();
     }
-    EXPECT_EQ(results[0][0].at("message").at("key"), "message.collecting_initial_sample");
+    EXPECT_EQ(results[0][0].at("message").at("key"), "#:message.collecting_initial_sample[]");
     const auto loads = values(results[0][1]);
     EXPECT_GE(loads.size(), 2u);  // the total and at least one processor
     for (const auto& [id, load] : loads) {

@@ -185,6 +185,42 @@ TEST(settings_records, invalid_values_are_rejected_with_their_errors) {
     }
 }
 
+// A multiple selection arrives as its option values joined by ","; each part is checked like a
+// single selection and the error names the setting.
+TEST(settings_records, multiple_selection_sets_one_flag_per_chosen_option) {
+    using pc = s::performance_counters;
+    using flags = s::selection_flags<pc>;
+    const std::string key =
+        "microsoft_sql_server_section.microsoft_sql_server_group.performance_counters";
+    const std::vector<std::pair<std::string, flags>> accepted{
+        {"general_statistics", {pc::general_statistics}},
+        {"sql_statistics,locks", {pc::locks, pc::sql_statistics}},
+        {"locks,locks", {pc::locks}},
+        {"", {}},
+    };
+    auto j = valid_settings();
+    EXPECT_EQ(parse<s::microsoft_sql_server_sensor>(j).performance_counters,
+              flags{pc::general_statistics});
+    for (const auto& [text, expected] : accepted) {
+        j[key] = text;
+        const auto got = parse<s::microsoft_sql_server_sensor>(j).performance_counters;
+        EXPECT_EQ(got, expected) << text;
+        EXPECT_EQ(got.none(), text.empty()) << text;
+    }
+    for (const auto& [text, part] : std::vector<std::pair<std::string, std::string>>{
+             {"locks,Locks", "Locks"}, {"locks,", ""}, {" locks", " locks"}}) {
+        j[key] = text;
+        try {
+            parse<s::microsoft_sql_server_sensor>(j);
+            ADD_FAILURE() << text << " accepted";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()), "Value \"" + part +
+                                                 "\" could not be parsed into selection type "
+                                                 "\"performance_counters\".");
+        }
+    }
+}
+
 // The dispatcher logs each request's settings: every secret a record reads stays masked.
 TEST(settings_records, secrets_never_reach_the_logged_settings) {
     const auto text = test_support::settings_document("any", valid_settings());

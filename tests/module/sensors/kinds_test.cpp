@@ -69,4 +69,18 @@ TEST(step_progress, each_stage_shares_what_the_stages_before_left) {
     EXPECT_EQ(p.step(), 2);  // the refused maximum changed nothing
 }
 
+// Stored samples come from the host's text: a difference beyond 64 bits must give no value,
+// never a wrapped, negative or huge one.
+TEST(counters, sql_formulas_refuse_differences_beyond_64_bits) {
+    using namespace wmi::counters;
+    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto min = std::numeric_limits<std::int64_t>::min();
+    EXPECT_EQ(counter_rate(max, 2, 10, -1, 1), std::nullopt);
+    EXPECT_EQ(counter_rate(5, max, 10, 1, min), std::nullopt);
+    EXPECT_EQ(counter_rate(max, 2, max, max - 1, 1), static_cast<double>(max));
+    EXPECT_EQ(counter_ratio_percent(1, max, 0, min), std::nullopt);
+    EXPECT_EQ(counter_average(min, 1, max, 0), std::nullopt);
+    EXPECT_EQ(counter_average(max, max, 0, 0), 1.0);
+}
+
 }  // namespace
