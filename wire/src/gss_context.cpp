@@ -164,7 +164,7 @@ std::string gss_context::step(std::string_view input) {
     auto in = buffer_of(input);
     gss_buffer_desc out{0, nullptr};
     gss_OID actual = GSS_C_NO_OID;
-    OM_uint32 flags = 0;
+    OM_uint32 granted = 0;
     // Address fields stay zero: NTLM refuses anything else, and TLS binds the channel.
     gss_channel_bindings_struct binding{};
     binding.application_data = buffer_of(channel_binding_);
@@ -178,14 +178,14 @@ std::string gss_context::step(std::string_view input) {
             input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr, nullptr);
     } else {
         major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in, bindings,
-                                       &peer_, &actual, &out, &flags, nullptr, nullptr);
+                                       &peer_, &actual, &out, &granted, nullptr, nullptr);
     }
     std::string token = take(out);
     check(major, minor, "authentication failed", mechanism_);
     if (!(major & GSS_S_CONTINUE_NEEDED)) {
         established_ = true;
         kerberos_ = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
-        channel_bound_ = (flags & GSS_C_CHANNEL_BOUND_FLAG) != 0;
+        channel_bound_ = (granted & GSS_C_CHANNEL_BOUND_FLAG) != 0;
     }
     return token;
 }
