@@ -43,7 +43,7 @@ public:
         add(certificate_.get(), cert.get(), NID_subject_alt_name, subject_alt_names.c_str());
         add(certificate_.get(), cert.get(), NID_ext_key_usage, "serverAuth");
         add(certificate_.get(), cert.get(), NID_authority_key_identifier, "keyid:always");
-        sign(cert.get(), key_.get());
+        X509_sign(cert.get(), key_.get(), EVP_sha256());
         return {pem_of(cert.get()), pem_of(key.get())};
     }
 
@@ -79,10 +79,6 @@ private:
         if (extension == nullptr) throw std::runtime_error("bad certificate extension");
         X509_add_ext(cert, extension, -1);
         X509_EXTENSION_free(extension);
-    }
-
-    static void sign(X509* cert, EVP_PKEY* key) {
-        if (X509_sign(cert, key, EVP_sha256()) == 0) throw std::runtime_error("signing failed");
     }
 
     template <typename Object>
