@@ -19,7 +19,7 @@ void add_target_options(CLI::App& command, options& opts) {
         ->check(CLI::Range(1, 65535));
     command.add_flag("--https", opts.target.https, "HTTPS instead of HTTP with message encryption");
     command
-        .add_option("--ca-file", opts.target.ca_file,
+        .add_option("--ca-file", opts.ca_file,
                     "trust only the certificate authorities in this PEM file for HTTPS "
                     "(else the system's trust store)")
         ->check(CLI::ExistingFile);
@@ -77,7 +77,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
 
     // The WQL client verifies HTTPS targets against OpenSSL's default trust store, which
     // SSL_CERT_FILE replaces; set before the module makes its first connection.
-    if (!opts.target.ca_file.empty()) setenv("SSL_CERT_FILE", opts.target.ca_file.c_str(), 1);
+    if (!opts.ca_file.empty()) setenv("SSL_CERT_FILE", opts.ca_file.c_str(), 1);
 
     try {
         session s(opts, out, err);

@@ -60,7 +60,6 @@ struct target_options {
     std::string domain;
     std::string user;
     std::string password;
-    std::string ca_file;  // PEM; replaces the system trust store for HTTPS
 };
 
 inline constexpr const char* credentials_prefix =

@@ -25,11 +25,12 @@ class test_ca {
 public:
     explicit test_ca(const std::string& name)
         : key_(new_key()), certificate_(X509_new(), &X509_free) {
-        fill(certificate_.get(), name, -3600, 30 * 86400, key_.get());
-        add(certificate_.get(), certificate_.get(), NID_basic_constraints, "critical,CA:TRUE");
-        add(certificate_.get(), certificate_.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
-        add(certificate_.get(), certificate_.get(), NID_subject_key_identifier, "hash");
-        sign(certificate_.get(), key_.get());
+        X509* ca = certificate_.get();
+        fill(ca, name, -3600, 30 * 86400, key_.get());
+        add(ca, ca, NID_basic_constraints, "critical,CA:TRUE");
+        add(ca, ca, NID_key_usage, "critical,keyCertSign,cRLSign");
+        add(ca, ca, NID_subject_key_identifier, "hash");
+        X509_sign(ca, key_.get(), EVP_sha256());
     }
 
     // A server certificate for `subject_alt_names` ("DNS:localhost,IP:127.0.0.1"), valid
