@@ -312,9 +312,30 @@ def run_https(args, winrm):
             caption = model_caption(args.model)
             check(end and [i.find("Caption").text for i in items] == [caption],
                   "the operating system over HTTPS")
+            if args.probe:
+                run_probe_over_https(args, port, ca)
         finally:
             process.terminate()
             process.wait(timeout=10)
+
+
+def run_probe_over_https(args, port, ca):
+    """wmiprobe's check and a sensor scan over HTTPS, trusting the test CA with --ca-file."""
+    domain, user = USER.split("\\")
+    target = ["--host", "127.0.0.1", "--port", str(port), "--https", "--domain", domain,
+              "--user", user]
+    env = dict(os.environ, WMIPROBE_PASSWORD=PASSWORD)
+    for command, expected in ((["check"], "passed"),
+                              (["scan", "pagefile_sensor"], "Status: ok")):
+        done = subprocess.run([args.probe, "--module", args.module] + command + target +
+                              ["--ca-file", ca], env=env, capture_output=True, text=True,
+                              timeout=60)
+        check(done.returncode == 0 and expected in done.stdout,
+              "wmiprobe %s --https: %s %s" % (command[0], done.stdout, done.stderr))
+    # Without the test CA the system trust store does not know the target's issuer.
+    done = subprocess.run([args.probe, "--module", args.module, "check"] + target, env=env,
+                          capture_output=True, text=True, timeout=60)
+    check(done.returncode != 0, "wmiprobe check --https refuses an unknown issuer")
 
 
 def model_caption(path):
@@ -327,6 +348,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--simulator", required=True)
     parser.add_argument("--model", required=True)
+    parser.add_argument("--probe", help="wmiprobe, to run its check and a scan over HTTPS")
+    parser.add_argument("--module", help="libwmi.so for --probe")
     args = parser.parse_args()
     try:
         import winrm  # noqa: F401
