@@ -74,14 +74,10 @@ private:
 // The CA every HTTPS test trusts, through SSL_CERT_FILE: the client reads the trust store
 // once per process.
 const test_support::test_ca& trusted_ca() {
-    static const auto* ca = [] {
-        auto* made = new test_support::test_ca("libwql test CA");
-        const std::string path = ::testing::TempDir() + "libwql_e2e_ca.pem";
-        made->write(path);
-        setenv("SSL_CERT_FILE", path.c_str(), 1);
-        return made;
-    }();
-    return *ca;
+    static const test_support::test_ca ca("libwql test CA");
+    static const std::string path = ::testing::TempDir() + "libwql_e2e_ca.pem";
+    if (std::ofstream(path) << ca.certificate_pem()) setenv("SSL_CERT_FILE", path.c_str(), 1);
+    return ca;
 }
 
 class wql_simulator : public ::testing::Test {
@@ -104,13 +100,7 @@ protected:
     }
 
     libwql::wsman_connection_parameters target(const std::string& pass = password) const {
-        return {"127.0.0.1",
-                "LAB",
-                "monitor",
-                pass,
-                0,
-                target_->port(),
-                target_->endpoint().starts_with("https")};
+        return {"127.0.0.1", "LAB", "monitor", pass, 0, target_->port()};
     }
     std::unique_ptr<libwql::wmi_session_interface> session(const std::string& pass = password) {
         return client_->open_session(target(pass));
