@@ -479,6 +479,10 @@ TEST_F(wql_simulator, https_talks_only_to_a_verified_target_and_binds_the_logon_
         // Nothing reaches a target whose certificate failed; the plain port is named.
         EXPECT_EQ(*expected != '\0', target_->statistics().http_requests == 0);
         EXPECT_EQ(certificate.certificate_pem.empty(), text.find("5986") != std::string::npos);
+        if (!*expected) {  // a verified connection is pooled: the next scan reuses it
+            EXPECT_EQ(250u, count_over(p));
+            EXPECT_EQ(1u, target_->statistics().handshakes);
+        }
     }
     // A peer that ends the handshake with an alert.
     boost::asio::io_context io;
