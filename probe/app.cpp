@@ -1,5 +1,6 @@
 #include "app.hpp"
 
+#include <cstdlib>
 #include <ostream>
 
 #include <CLI/CLI.hpp>
@@ -17,6 +18,11 @@ void add_target_options(CLI::App& command, options& opts) {
         .add_option("--port", opts.target.port, "WSMan port (default 5985, or 5986 with --https)")
         ->check(CLI::Range(1, 65535));
     command.add_flag("--https", opts.target.https, "HTTPS instead of HTTP with message encryption");
+    command
+        .add_option("--ca-file", opts.ca_file,
+                    "trust only the certificate authorities in this PEM file for HTTPS "
+                    "(else the system's trust store)")
+        ->check(CLI::ExistingFile);
     command.add_option("--domain", opts.target.domain, "domain or computer name of the account");
     command.add_option("--user", opts.target.user, "user name");
     command.add_option("--password-file", opts.password_file,
@@ -68,6 +74,10 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         const int code = app.exit(e, out, err);
         return code == 0 ? exit_ok : exit_failure;
     }
+
+    // The WQL client verifies HTTPS targets against OpenSSL's default trust store, which
+    // SSL_CERT_FILE replaces; set before the module makes its first connection.
+    if (!opts.ca_file.empty()) setenv("SSL_CERT_FILE", opts.ca_file.c_str(), 1);
 
     try {
         session s(opts, out, err);

@@ -28,6 +28,7 @@ struct options {
     // The password is not given here but read from password_file or the environment.
     target_options target;
     std::optional<std::string> password_file;
+    std::string ca_file;  // PEM; replaces the system trust store for HTTPS
     std::vector<std::string> assignments;
 
     int count = 1;

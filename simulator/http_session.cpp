@@ -1,5 +1,6 @@
 // One client connection: HTTP keep-alive, the Negotiate logon, sealed SOAP and the scripted
 // misbehaviour of each request.
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <optional>
@@ -34,9 +35,26 @@ std::string short_action(const std::string& action) { return action.substr(actio
 class session : public std::enable_shared_from_this<session> {
 public:
     session(tcp::socket socket, simulator::impl& owner)
-        : stream_(std::move(socket)), timer_(stream_.get_executor()), owner_(owner) {}
+        : stream_(std::move(socket)), timer_(stream_.get_executor()), owner_(owner) {
+        if (owner_.tls_) tls_.emplace(stream_, *owner_.tls_);
+    }
 
-    void run() { read(); }
+    void run() {
+        if (!tls_) {
+            read();
+            return;
+        }
+        stream_.expires_after(owner_.options_.idle_timeout);
+        tls_->async_handshake(asio::ssl::stream_base::server,
+                              [self = shared_from_this()](beast::error_code ec) {
+                                  if (ec) {
+                                      self->owner_.log("TLS handshake failed: " + ec.message());
+                                      self->close();
+                                      return;
+                                  }
+                                  self->read();
+                              });
+    }
 
     void close() {
         beast::error_code ignored;
@@ -48,18 +66,39 @@ public:
 private:
     using response = http::response<http::string_body>;
 
+    // Runs `operation` on the TLS stream when there is one, else on the TCP stream.
+    template <typename Operation>
+    void with_stream(Operation&& operation) {
+        if (tls_) {
+            operation(*tls_);
+        } else {
+            operation(stream_);
+        }
+    }
+
     void read() {
         parser_.emplace();
         parser_->body_limit(owner_.options_.max_envelope_size + framing_allowance);
         stream_.expires_after(owner_.options_.idle_timeout);
-        http::async_read(
-            stream_, buffer_, *parser_,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_read(ec); });
+        with_stream([this](auto& stream) {
+            http::async_read(stream, buffer_, *parser_,
+                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                 self->on_read(ec);
+                             });
+        });
     }
 
     void on_read(beast::error_code ec) {
         if (ec == http::error::body_limit) {
             response res{http::status::payload_too_large, 11};
+            res.keep_alive(false);
+            send(std::move(res), true);
+            return;
+        }
+        // Like HTTP.sys, a request that is not HTTP (a TLS hello, say) gets a 400.
+        if (ec.category() == beast::error_code(http::error::bad_method).category() &&
+            ec != http::error::end_of_stream && ec != http::error::partial_message) {
+            response res{http::status::bad_request, 11};
             res.keep_alive(false);
             send(std::move(res), true);
             return;
@@ -112,10 +151,16 @@ private:
             return;
         }
         if (!gss_ || gss_->established()) {
-            gss_ = std::make_unique<wsman_wire::gss_context>(wsman_wire::gss_context::acceptor());
+            gss_ = std::make_unique<wsman_wire::gss_context>(
+                wsman_wire::gss_context::acceptor(owner_.channel_binding_));
         }
-        if (owner_.script({"logon", {}, {}, {}}).fault == reply_fault::refuse_logon) {
+        const reply_fault logon_fault = owner_.script({"logon", {}, {}, {}}).fault;
+        if (logon_fault == reply_fault::refuse_logon) {
             refuse_logon();
+            return;
+        }
+        if (logon_fault == reply_fault::silent) {
+            read();  // keeps the connection open; the client gives up on its own
             return;
         }
         std::string output_token;
@@ -128,6 +173,11 @@ private:
         }
         if (!gss_->established()) {
             send(challenge(output_token), false);
+            return;
+        }
+        if (!owner_.channel_binding_.empty() && !gss_->channel_bound()) {
+            owner_.log("logon without the TLS channel binding refused");
+            refuse_logon();
             return;
         }
         ++owner_.handshakes_;
@@ -146,13 +196,18 @@ private:
 
     void serve_sealed(const http::request<http::string_body>& req, const std::string& final_token) {
         const auto type = req.find(http::field::content_type);
-        if (type == req.end() || !wsman_wire::is_sealed_content_type(view(type->value()))) {
+        const bool sealed =
+            type != req.end() && wsman_wire::is_sealed_content_type(view(type->value()));
+        // TLS protects the channel; HTTPS listeners take (and answer) plain SOAP.
+        reply_sealed_ = sealed || !tls_;
+        if (!sealed && !tls_) {
             refuse_unencrypted();
             return;
         }
-        std::string plain_xml;
+        std::string plain_xml = sealed ? std::string() : req.body();
         try {
-            plain_xml = wsman_wire::unseal_message(*gss_, view(type->value()), req.body());
+            if (sealed)
+                plain_xml = wsman_wire::unseal_message(*gss_, view(type->value()), req.body());
         } catch (const std::exception& e) {
             owner_.log(std::string("unusable sealed request, closing: ") + e.what());
             // A broken frame or seal desynchronises the RC4 stream: the connection is lost.
@@ -184,6 +239,11 @@ private:
             close();
             return;
         }
+        if (script.fault == reply_fault::silent) {
+            owner_.log("fault: no answer");
+            read();  // keeps the connection open; the client gives up on its own
+            return;
+        }
         if (script.body) {
             reply = {static_cast<http::status>(script.status), *script.body};
         } else if (script.fault == reply_fault::http_error) {
@@ -209,7 +269,7 @@ private:
         }
         response res{reply.status, 11};
         if (!final_token.empty()) res.set(http::field::www_authenticate, final_token);
-        if (script.fault == reply_fault::plaintext) {
+        if (script.fault == reply_fault::plaintext || !reply_sealed_) {
             res.set(http::field::content_type, std::string(wsman_wire::soap_content_type));
             res.body() = std::move(reply.body);
         } else {
@@ -226,8 +286,12 @@ private:
             }
             if (script.fault == reply_fault::bad_seal) corrupt_sealed_data(res.body());
         }
-        if (script.fault == reply_fault::truncate) {
-            send_truncated(std::move(res));
+        if (script.fault == reply_fault::truncate || script.fault == reply_fault::reset) {
+            send_truncated(std::move(res), script.fault == reply_fault::reset);
+            return;
+        }
+        if (script.fault == reply_fault::drip) {
+            send_dripping(std::move(res), std::max<std::size_t>(1, script.size), script.delay);
             return;
         }
         if (script.fault == reply_fault::slow && script.delay.count() > 0) {
@@ -275,18 +339,62 @@ private:
         return res;
     }
 
-    // The headers announce the whole body; half of it goes out, then the socket closes.
-    void send_truncated(response res) {
-        res.keep_alive(true);
+    static std::string serialized(response& res) {
         res.prepare_payload();
         std::ostringstream out;
         out << res;
-        auto raw = std::make_shared<std::string>(out.str());
+        return out.str();
+    }
+
+    // The headers announce the whole body; half of it goes out, then the socket closes (with
+    // a TCP reset when `reset`).
+    void send_truncated(response res, bool reset) {
+        res.keep_alive(true);
+        auto raw = std::make_shared<std::string>(serialized(res));
         raw->resize(raw->size() - res.body().size() / 2);
         stream_.expires_never();
-        asio::async_write(
-            stream_, asio::buffer(*raw),
-            [self = shared_from_this(), raw](beast::error_code, std::size_t) { self->close(); });
+        with_stream([&](auto& stream) {
+            asio::async_write(
+                stream, asio::buffer(*raw),
+                [self = shared_from_this(), raw, reset](beast::error_code, std::size_t) {
+                    beast::error_code ignored;
+                    if (reset)
+                        self->stream_.socket().set_option(asio::socket_base::linger(true, 0),
+                                                          ignored);
+                    self->close();
+                });
+        });
+    }
+
+    // The whole reply, `piece` bytes every `pause`; then the connection serves on.
+    void send_dripping(response res, std::size_t piece, std::chrono::milliseconds pause) {
+        res.keep_alive(keep_alive_);
+        auto raw = std::make_shared<std::string>(serialized(res));
+        stream_.expires_never();
+        drip(raw, 0, piece, pause);
+    }
+
+    void drip(std::shared_ptr<std::string> raw, std::size_t sent, std::size_t piece,
+              std::chrono::milliseconds pause) {
+        const std::size_t count = std::min(piece, raw->size() - sent);
+        with_stream([&](auto& stream) {
+            asio::async_write(stream, asio::buffer(raw->data() + sent, count),
+                              [self = shared_from_this(), raw, sent, count, piece, pause](
+                                  beast::error_code ec, std::size_t) {
+                                  if (ec) {
+                                      self->close();
+                                  } else if (sent + count == raw->size()) {
+                                      self->read();
+                                  } else {
+                                      self->timer_.expires_after(pause);
+                                      self->timer_.async_wait([self, raw, sent, count, piece,
+                                                               pause](beast::error_code timer_ec) {
+                                          if (!timer_ec)
+                                              self->drip(raw, sent + count, piece, pause);
+                                      });
+                                  }
+                              });
+        });
     }
 
     void send(response res, bool close_after) {
@@ -294,17 +402,22 @@ private:
         res.prepare_payload();
         stream_.expires_never();
         auto message = std::make_shared<response>(std::move(res));
-        http::async_write(stream_, *message,
-                          [self = shared_from_this(), message](beast::error_code ec, std::size_t) {
-                              if (ec || !message->keep_alive()) {
-                                  self->close();
-                                  return;
-                              }
-                              self->read();
-                          });
+        with_stream([&](auto& stream) {
+            http::async_write(
+                stream, *message,
+                [self = shared_from_this(), message](beast::error_code ec, std::size_t) {
+                    if (ec || !message->keep_alive()) {
+                        self->close();
+                        return;
+                    }
+                    self->read();
+                });
+        });
     }
 
     beast::tcp_stream stream_;
+    std::optional<asio::ssl::stream<beast::tcp_stream&>> tls_;
+    bool reply_sealed_ = true;
     asio::steady_timer timer_;
     simulator::impl& owner_;
     beast::flat_buffer buffer_;

@@ -1,4 +1,10 @@
 // Start, stop and the public face of the simulator; the I/O thread and its listener.
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
 #include <cstdlib>
 #include <future>
 
@@ -8,6 +14,31 @@ namespace winrm_simulator {
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
+
+namespace {
+
+// RFC 5929 tls-server-end-point of the leaf certificate in `pem`: what a client that saw this
+// certificate binds its logon to.
+std::string end_point_binding(const std::string& pem) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(
+        PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), &X509_free);
+    if (!cert) throw std::runtime_error("the TLS certificate is not PEM");
+    int digest_nid = NID_undef;
+    OBJ_find_sigid_algs(X509_get_signature_nid(cert.get()), &digest_nid, nullptr);
+    const EVP_MD* digest = nullptr;
+    if (digest_nid != NID_md5 && digest_nid != NID_sha1 && digest_nid != NID_undef) {
+        digest = EVP_get_digestbynid(digest_nid);
+    }
+    if (digest == nullptr) digest = EVP_sha256();
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    X509_digest(cert.get(), digest, hash, &length);
+    return "tls-server-end-point:" + std::string(reinterpret_cast<const char*>(hash), length);
+}
+
+}  // namespace
 
 simulator::impl::impl(machine_model model, simulator_options options)
     : model_(std::move(model)), options_(std::move(options)) {
@@ -41,8 +72,23 @@ void simulator::impl::start() {
     setenv("NETBIOS_COMPUTER_NAME", model_.machine_name().c_str(), 0);
     setenv("NETBIOS_DOMAIN_NAME", model_.machine_name().c_str(), 0);
     users_ = std::make_unique<ntlm_user_registration>(options_.users);
+    if (!options_.tls_certificate_pem.empty()) {
+        tls_ = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+        SSL_CTX_set_min_proto_version(tls_->native_handle(), TLS1_2_VERSION);
+        try {
+            tls_->use_certificate_chain(asio::buffer(options_.tls_certificate_pem));
+            tls_->use_private_key(asio::buffer(options_.tls_private_key_pem),
+                                  asio::ssl::context::pem);
+        } catch (const boost::system::system_error& e) {
+            throw std::runtime_error(std::string("unusable TLS certificate or key: ") + e.what());
+        }
+        if (options_.require_channel_binding) {
+            channel_binding_ = end_point_binding(options_.tls_certificate_pem);
+        }
+    }
 
-    const tcp::endpoint endpoint(address, options_.port);
+    // Started again, it keeps its port, as a rebooted target keeps its address.
+    const tcp::endpoint endpoint(address, port_ != 0 ? port_.load() : options_.port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint, ec);
@@ -109,7 +155,8 @@ void simulator::start() { impl_->start(); }
 void simulator::stop() { impl_->stop(); }
 std::uint16_t simulator::port() const { return impl_->port_; }
 std::string simulator::endpoint() const {
-    return "http://" + impl_->options_.address + ":" + std::to_string(port()) + "/wsman";
+    return (impl_->tls_ ? "https://" : "http://") + impl_->options_.address + ":" +
+           std::to_string(port()) + "/wsman";
 }
 void simulator::set_script(request_script script) { impl_->set_script(std::move(script)); }
 void simulator::drop_connections() { impl_->drop_connections(); }

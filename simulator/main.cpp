@@ -2,7 +2,9 @@
 #include <pthread.h>
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "simulator/simulator.hpp"
 
@@ -32,6 +34,13 @@ void parse_listen(const std::string& text, winrm_simulator::simulator_options& o
     options.port = static_cast<std::uint16_t>(value);
 }
 
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,6 +54,9 @@ int main(int argc, char** argv) {
     std::size_t page = 32;
     std::uint64_t enumeration_timeout_ms = 60'000;
     bool verbose = false;
+    std::string tls_certificate;
+    std::string tls_key;
+    bool require_channel_binding = false;
     app.add_option("--model", model_path, "machine model (JSON)")
         ->required()
         ->check(CLI::ExistingFile);
@@ -68,6 +80,17 @@ int main(int argc, char** argv) {
                    "idle time after which an enumeration context expires")
         ->capture_default_str();
     app.add_flag("--verbose", verbose, "one line per connection, logon and request on stderr");
+    auto* certificate_option =
+        app.add_option("--tls-certificate", tls_certificate,
+                       "serve HTTPS with this certificate chain (PEM, leaf first)")
+            ->check(CLI::ExistingFile);
+    app.add_option("--tls-key", tls_key, "the certificate's private key (PEM)")
+        ->check(CLI::ExistingFile)
+        ->needs(certificate_option);
+    certificate_option->needs("--tls-key");
+    app.add_flag("--require-channel-binding", require_channel_binding,
+                 "HTTPS logons must carry the certificate's channel binding")
+        ->needs(certificate_option);
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -82,6 +105,11 @@ int main(int argc, char** argv) {
         options.first_page_size = first_page;
         options.page_size = page;
         options.enumeration_timeout = std::chrono::milliseconds(enumeration_timeout_ms);
+        if (!tls_certificate.empty()) {
+            options.tls_certificate_pem = read_file(tls_certificate);
+            options.tls_private_key_pem = read_file(tls_key);
+            options.require_channel_binding = require_channel_binding;
+        }
         if (verbose) {
             options.log = [](const std::string& line) { std::cerr << line << std::endl; };
         }

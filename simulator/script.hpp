@@ -23,6 +23,9 @@ enum class reply_fault {
     http_error,     // HTTP `status` carrying a w:InternalError fault (WBEM_E_FAILED)
     malformed_xml,  // the reply cut in half: not well-formed XML
     oversized,      // the reply padded with white space to `size` bytes
+    silent,         // no answer at all; the connection stays open
+    drip,           // the reply in pieces of `size` bytes, one every `delay`
+    reset,          // half the reply, then a TCP reset
 };
 
 struct request_info {
@@ -36,9 +39,9 @@ struct request_info {
 
 struct scripted_reply {
     reply_fault fault = reply_fault::none;
-    std::chrono::milliseconds delay{0};  // slow
+    std::chrono::milliseconds delay{0};  // slow, drip
     unsigned status = 500;               // http_error, and whenever `body` is given
-    std::size_t size = 0;                // oversized, in bytes
+    std::size_t size = 0;                // oversized, drip: in bytes
     // Replaces the reply envelope (sealed unless plaintext) and is sent with `status`: a test
     // answers with any fault or page it writes with wsman_wire.
     std::optional<std::string> body;

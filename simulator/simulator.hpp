@@ -29,6 +29,13 @@ struct simulator_options {
     std::function<void(const std::string&)> log;
     std::function<sim_clock::time_point()> clock;  // empty: the system clock
     request_script script;                         // empty: every request answered normally
+    // HTTPS: the server's certificate chain and private key, PEM; empty: plain HTTP. Inside
+    // TLS the SOAP travels unsealed, as on a Windows HTTPS listener.
+    std::string tls_certificate_pem;
+    std::string tls_private_key_pem;
+    // Logons over HTTPS must carry this certificate's tls-server-end-point channel binding
+    // (a Windows listener with strict channel-binding hardening).
+    bool require_channel_binding = false;
 };
 
 struct simulator_statistics {
@@ -49,12 +56,13 @@ public:
     simulator(const simulator&) = delete;
     simulator& operator=(const simulator&) = delete;
 
-    // Binds, listens and starts serving; throws std::runtime_error when that fails.
+    // Binds, listens and starts serving (again on the same port after stop()); throws
+    // std::runtime_error when that fails.
     void start();
     // Closes the listener and every connection and joins the I/O thread. Idempotent.
     void stop();
     std::uint16_t port() const;
-    std::string endpoint() const;  // http://<address>:<port>/wsman
+    std::string endpoint() const;  // http(s)://<address>:<port>/wsman
 
     // Replaces the per-request script (an empty one restores normal service).
     void set_script(request_script script);

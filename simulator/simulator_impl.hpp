@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <boost/asio.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/beast/http/status.hpp>
 #include <map>
 #include <memory>
@@ -62,6 +63,10 @@ public:
 
     std::mutex enumerations_mutex_;
     std::map<std::string, enumeration> enumerations_;
+
+    // Set by start() when the options carry a certificate.
+    std::unique_ptr<boost::asio::ssl::context> tls_;
+    std::string channel_binding_;  // required of logons when not empty
 
     std::atomic<std::uint16_t> port_{0};
     std::atomic<std::uint64_t> connections_{0}, handshakes_{0}, failed_logons_{0},

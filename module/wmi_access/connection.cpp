@@ -14,6 +14,11 @@ libwql::wsman_connection_parameters connection_parameters(
     // The settings parser has held the port to 1..65535 already.
     p.port = static_cast<std::uint16_t>(compatibility.port);
     p.use_https = compatibility.protocol == settings::protocol::https;
+    // The host's `timeout` bounds the scan's network work end to end; 0 leaves each step to
+    // the client settings' own limits.
+    p.session_timeout = std::chrono::seconds(common.timeout);
+    p.family = common.ipversion == settings::ipversion::ipv6 ? libwql::address_family::ipv6
+                                                             : libwql::address_family::ipv4;
     return p;
 }
 

@@ -113,10 +113,10 @@ def local(tag):
     return tag.split("}", 1)[-1]
 
 
-def start_simulator(binary, model):
+def start_simulator(binary, model, extra=()):
     process = subprocess.Popen(
         [binary, "--model", model, "--listen", "127.0.0.1:0", "--user",
-         "%s:%s" % (USER, PASSWORD), "--page", str(PAGE)],
+         "%s:%s" % (USER, PASSWORD), "--page", str(PAGE)] + list(extra),
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline().strip()
     match = re.fullmatch(r"listening on 127\.0\.0\.1:(\d+)", line)
@@ -271,13 +271,85 @@ def run(args):
         except subprocess.TimeoutExpired:
             process.kill()
             check(False, "the simulator stops on SIGTERM")
+    run_https(args, winrm)
     return 1 if failures else 0
+
+
+def make_certificates(folder):
+    """A test CA and a certificate it issues for 127.0.0.1, with the openssl program."""
+    def openssl(*arguments):
+        subprocess.run(["openssl"] + list(arguments), cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=winrm e2e CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(folder, "server.ext"), "w") as ext:
+        ext.write("subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "server.ext")
+    return [os.path.join(folder, name) for name in ("ca.pem", "server.pem", "server.key")]
+
+
+def run_https(args, winrm):
+    """HTTPS as a Windows listener with strict channel binding serves it: the client checks
+    the certificate against the test CA, binds its NTLM logon to the TLS channel and sends
+    SOAP unsealed inside TLS."""
+    with tempfile.TemporaryDirectory() as folder:
+        ca, certificate, key = make_certificates(folder)
+        process, port = start_simulator(
+            args.simulator, args.model,
+            ["--tls-certificate", certificate, "--tls-key", key, "--require-channel-binding"])
+        try:
+            client = winrm.Protocol(endpoint="https://127.0.0.1:%d/wsman" % port,
+                                    transport="ntlm", username=USER, password=PASSWORD,
+                                    server_cert_validation="validate", ca_trust_path=ca)
+            reply = ET.fromstring(client.send_message(enumerate_message(
+                port, "root\\cimv2", "SELECT Caption FROM Win32_OperatingSystem")[0]))
+            items, _, end = items_of(reply, "EnumerateResponse")
+            caption = model_caption(args.model)
+            check(end and [i.find("Caption").text for i in items] == [caption],
+                  "the operating system over HTTPS")
+            if args.probe:
+                run_probe_over_https(args, port, ca)
+        finally:
+            process.terminate()
+            process.wait(timeout=10)
+
+
+def run_probe_over_https(args, port, ca):
+    """wmiprobe's check and a sensor scan over HTTPS, trusting the test CA with --ca-file."""
+    domain, user = USER.split("\\")
+    target = ["--host", "127.0.0.1", "--port", str(port), "--https", "--domain", domain,
+              "--user", user]
+    env = dict(os.environ, WMIPROBE_PASSWORD=PASSWORD)
+    for command, expected in ((["check"], "passed"),
+                              (["scan", "pagefile_sensor"], "Status: ok")):
+        done = subprocess.run([args.probe, "--module", args.module] + command + target +
+                              ["--ca-file", ca], env=env, capture_output=True, text=True,
+                              timeout=60)
+        check(done.returncode == 0 and expected in done.stdout,
+              "wmiprobe %s --https: %s %s" % (command[0], done.stdout, done.stderr))
+    # Without the test CA the system trust store does not know the target's issuer.
+    done = subprocess.run([args.probe, "--module", args.module, "check"] + target, env=env,
+                          capture_output=True, text=True, timeout=60)
+    check(done.returncode != 0, "wmiprobe check --https refuses an unknown issuer")
+
+
+def model_caption(path):
+    with open(path, encoding="utf-8") as f:
+        model = json.load(f)
+    return model["namespaces"]["root\\cimv2"]["Win32_OperatingSystem"]["instances"][0]["Caption"]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--simulator", required=True)
     parser.add_argument("--model", required=True)
+    parser.add_argument("--probe", help="wmiprobe, to run its check and a scan over HTTPS")
+    parser.add_argument("--module", help="libwmi.so for --probe")
     args = parser.parse_args()
     try:
         import winrm  # noqa: F401

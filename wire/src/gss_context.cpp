@@ -90,9 +90,11 @@ gss_error::gss_error(const std::string& what, OM_uint32 major, OM_uint32)
     : std::runtime_error(what), major_(major) {}
 
 gss_context gss_context::initiator(const std::string& user, const std::string& password,
-                                   const std::string& target_host, gss_mechanism mechanism) {
+                                   const std::string& target_host, gss_mechanism mechanism,
+                                   std::string channel_binding) {
     gss_context ctx;
     ctx.initiator_ = true;
+    ctx.channel_binding_ = std::move(channel_binding);
     OM_uint32 minor = 0;
     gss_name_t user_name = GSS_C_NO_NAME;
     auto user_buffer = buffer_of(user);
@@ -118,7 +120,11 @@ gss_context gss_context::initiator(const std::string& user, const std::string& p
     return ctx;
 }
 
-gss_context gss_context::acceptor() { return gss_context(); }
+gss_context gss_context::acceptor(std::string channel_binding) {
+    gss_context ctx;
+    ctx.channel_binding_ = std::move(channel_binding);
+    return ctx;
+}
 
 gss_context::gss_context(gss_context&& other) noexcept { *this = std::move(other); }
 
@@ -133,6 +139,8 @@ gss_context& gss_context::operator=(gss_context&& other) noexcept {
         target_ = std::exchange(other.target_, GSS_C_NO_NAME);
         peer_ = std::exchange(other.peer_, GSS_C_NO_NAME);
         mechanism_ = other.mechanism_;
+        channel_binding_ = std::move(other.channel_binding_);
+        channel_bound_ = other.channel_bound_;
     }
     return *this;
 }
@@ -156,23 +164,28 @@ std::string gss_context::step(std::string_view input) {
     auto in = buffer_of(input);
     gss_buffer_desc out{0, nullptr};
     gss_OID actual = GSS_C_NO_OID;
+    OM_uint32 granted = 0;
+    // Address fields stay zero: NTLM refuses anything else, and TLS binds the channel.
+    gss_channel_bindings_struct binding{};
+    binding.application_data = buffer_of(channel_binding_);
+    const gss_channel_bindings_t bindings =
+        channel_binding_.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &binding;
     if (initiator_) {
         const OM_uint32 flags = GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG | GSS_C_CONF_FLAG |
                                 GSS_C_REPLAY_FLAG | GSS_C_SEQUENCE_FLAG;
-        major = gss_init_sec_context(&minor, credential_, &context_, target_, mechanism_, flags,
-                                     GSS_C_INDEFINITE, GSS_C_NO_CHANNEL_BINDINGS,
-                                     input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr,
-                                     nullptr);
+        major = gss_init_sec_context(
+            &minor, credential_, &context_, target_, mechanism_, flags, GSS_C_INDEFINITE, bindings,
+            input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr, nullptr);
     } else {
-        major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in,
-                                       GSS_C_NO_CHANNEL_BINDINGS, &peer_, &actual, &out, nullptr,
-                                       nullptr, nullptr);
+        major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in, bindings,
+                                       &peer_, &actual, &out, &granted, nullptr, nullptr);
     }
     std::string token = take(out);
     check(major, minor, "authentication failed", mechanism_);
     if (!(major & GSS_S_CONTINUE_NEEDED)) {
         established_ = true;
         kerberos_ = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
+        channel_bound_ = (granted & GSS_C_CHANNEL_BOUND_FLAG) != 0;
     }
     return token;
 }

@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
-#include <tuple>
+#include <vector>
 
 #include "libi18n/catalogue.hpp"
 #include "libwql/exceptions.hpp"
@@ -27,56 +29,154 @@ constexpr std::size_t max_rows = 1000000;
 // pages means the target is stuck.
 constexpr int max_empty_pages = 100;
 
+using clock_type = std::chrono::steady_clock;
+
+// At most this many connections per endpoint and credentials, in use or idle. A warm query
+// holds one for milliseconds, so a handful carries any number of sensors, and stays far
+// below the concurrent operations Windows grants one user (15 on older hosts).
+constexpr std::size_t connections_per_endpoint = 4;
+// Idle connections older than this are closed instead of reused: below the 120 s after which
+// Windows (HTTP.sys) drops an idle connection, above the module's default scan interval.
+constexpr auto idle_expiry = std::chrono::seconds(100);
+// Idle connections kept by the whole process; past it the longest idle one is closed.
+constexpr std::size_t max_idle_in_process = 4096;
+// How often returning a connection also sweeps every endpoint for expired idle ones.
+constexpr auto sweep_interval = std::chrono::seconds(10);
+
+class steady_clock_source final : public wql_clock {
+public:
+    clock_type::time_point now() override { return clock_type::now(); }
+    void sleep_for(clock_type::duration pause) override { std::this_thread::sleep_for(pause); }
+};
+
 // Connections are shared only between identical targets and credentials.
 struct pool_key {
     std::string host;
     std::uint16_t port;
     bool https;
+    address_family family;
     std::int32_t mode;
     std::string domain;
     std::string username;
     std::string password;
 
     static pool_key of(const wsman_connection_parameters& p) {
-        return {p.host,   p.port,     p.use_https, p.authentication_mode,
+        return {p.host,   p.port,     p.use_https, p.family, p.authentication_mode,
                 p.domain, p.username, p.password};
     }
-    bool operator==(const pool_key&) const = default;
+    auto operator<=>(const pool_key&) const = default;
 };
 
-// Idle authenticated connections of one client. Shared with its sessions, so a session that
-// outlives its client still has somewhere to return its connection.
+// The process's authenticated connections, shared by every client and session. Each key
+// has a number of connections lent out (in a query) and a list of idle ones, oldest first.
+// No thread of its own: expiry happens when connections are taken or returned.
 class connection_pool {
 public:
-    explicit connection_pool(std::size_t capacity) : capacity_(capacity) {}
-
-    std::unique_ptr<wsman_transport> take(const pool_key& key) {
-        std::lock_guard lock(mutex_);
-        for (auto it = idle_.begin(); it != idle_.end(); ++it) {
-            if (it->first == key) {
-                auto transport = std::move(it->second);
-                idle_.erase(it);
-                return transport;
-            }
-        }
-        return nullptr;
+    // Never destroyed: connections still pooled at exit are left to the operating system
+    // rather than torn down after the GSSAPI mechanisms may have been unloaded.
+    static connection_pool& shared() {
+        static auto* pool = new connection_pool;
+        return *pool;
     }
 
-    void give_back(const pool_key& key, std::unique_ptr<wsman_transport> transport) {
-        if (!transport || !transport->is_open() || capacity_ == 0) return;
-        std::unique_ptr<wsman_transport> evicted;  // closed outside the lock
-        std::lock_guard lock(mutex_);
-        if (idle_.size() >= capacity_) {
-            evicted = std::move(idle_.front().second);
-            idle_.pop_front();
+    // One of the key's connections for the caller until give_back: an idle one that is
+    // still usable, or null meaning "open a new one". Waits while all are lent out; throws
+    // net_error timeout when none frees up before `deadline`.
+    std::unique_ptr<wsman_transport> take(const pool_key& key, clock_type::time_point deadline,
+                                          wql_clock& clock) {
+        std::vector<std::unique_ptr<wsman_transport>> dropped;  // closed outside the lock
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            slot& s = slots_[key];
+            const auto now = clock.now();
+            while (!s.idle.empty()) {
+                idle_connection entry = std::move(s.idle.back());
+                s.idle.pop_back();
+                --idle_count_;
+                if (now - entry.since < idle_expiry && entry.transport->still_usable()) {
+                    ++s.lent;
+                    return std::move(entry.transport);
+                }
+                dropped.push_back(std::move(entry.transport));
+            }
+            if (s.lent < connections_per_endpoint) {
+                ++s.lent;
+                return nullptr;
+            }
+            if (returned_.wait_until(lock, deadline) == std::cv_status::timeout) {
+                const slot& again = slots_[key];
+                if (again.lent >= connections_per_endpoint && again.idle.empty()) {
+                    throw net_error(net_failure::timeout,
+                                    "all " + std::to_string(connections_per_endpoint) +
+                                        " connections to " + key.host + ":" +
+                                        std::to_string(key.port) + " stayed busy");
+                }
+            }
         }
-        idle_.emplace_back(key, std::move(transport));
+    }
+
+    // Ends a take: keeps `transport` idle when it is open and `keep` allows, else closes it.
+    void give_back(const pool_key& key, std::unique_ptr<wsman_transport> transport,
+                   std::size_t keep, wql_clock& clock) {
+        std::vector<std::unique_ptr<wsman_transport>> dropped;  // closed outside the lock
+        std::lock_guard lock(mutex_);
+        const auto now = clock.now();
+        slot& s = slots_[key];
+        if (s.lent > 0) --s.lent;
+        if (transport && transport->is_open() &&
+            s.idle.size() < std::min(keep, connections_per_endpoint)) {
+            s.idle.push_back({std::move(transport), now});
+            ++idle_count_;
+        } else {
+            dropped.push_back(std::move(transport));
+        }
+        if (idle_count_ > max_idle_in_process) evict_longest_idle(dropped);
+        if (now - last_sweep_ > sweep_interval || now < last_sweep_) {
+            sweep(now, dropped);
+            last_sweep_ = now;
+        }
+        returned_.notify_all();
     }
 
 private:
-    std::size_t capacity_;
+    struct idle_connection {
+        std::unique_ptr<wsman_transport> transport;
+        clock_type::time_point since;
+    };
+    struct slot {
+        std::deque<idle_connection> idle;  // oldest first
+        std::size_t lent = 0;
+    };
+
+    void evict_longest_idle(std::vector<std::unique_ptr<wsman_transport>>& dropped) {
+        slot* oldest = nullptr;
+        for (auto& [key, s] : slots_) {
+            if (!s.idle.empty() && (!oldest || s.idle.front().since < oldest->idle.front().since))
+                oldest = &s;
+        }
+        if (!oldest) return;
+        dropped.push_back(std::move(oldest->idle.front().transport));
+        oldest->idle.pop_front();
+        --idle_count_;
+    }
+
+    void sweep(clock_type::time_point now, std::vector<std::unique_ptr<wsman_transport>>& dropped) {
+        for (auto it = slots_.begin(); it != slots_.end();) {
+            auto& idle = it->second.idle;
+            while (!idle.empty() && now - idle.front().since >= idle_expiry) {
+                dropped.push_back(std::move(idle.front().transport));
+                idle.pop_front();
+                --idle_count_;
+            }
+            it = idle.empty() && it->second.lent == 0 ? slots_.erase(it) : std::next(it);
+        }
+    }
+
     std::mutex mutex_;
-    std::deque<std::pair<pool_key, std::unique_ptr<wsman_transport>>> idle_;
+    std::condition_variable returned_;
+    std::map<pool_key, slot> slots_;
+    std::size_t idle_count_ = 0;
+    clock_type::time_point last_sweep_{};
 };
 
 class query_result final : public wql_query_result_interface {
@@ -92,22 +192,37 @@ private:
 struct retryable {
     std::exception_ptr final_error;
     bool drop_connection = false;
+    // A pooled connection the target had closed while it was idle: no attempt is lost.
+    bool stale_connection = false;
 };
 
 class wmi_session final : public wmi_session_interface {
 public:
     wmi_session(wsman_connection_parameters parameters, wsman_client_settings settings,
-                std::shared_ptr<liblog::log_interface> log, std::shared_ptr<connection_pool> pool)
+                std::shared_ptr<liblog::log_interface> log, std::shared_ptr<wql_clock> clock)
         : parameters_(std::move(parameters)),
           settings_(settings),
           log_(std::move(log)),
-          pool_(std::move(pool)),
-          key_(pool_key::of(parameters_)) {}
-
-    ~wmi_session() override { pool_->give_back(key_, std::move(transport_)); }
+          clock_(std::move(clock)),
+          key_(pool_key::of(parameters_)) {
+        if (parameters_.session_timeout.count() > 0) {
+            deadline_ = clock_type::now() + parameters_.session_timeout;
+        }
+    }
 
     std::unique_ptr<wql_query_result_interface> query(const std::string& wql,
                                                       const std::string& wmi_namespace) override {
+        // A connection is held for one query only, so one thread never holds two.
+        checkout(wait_limit());
+        struct give_back_at_exit {
+            wmi_session& session;
+            ~give_back_at_exit() {
+                connection_pool::shared().give_back(
+                    session.key_, std::move(session.transport_),
+                    static_cast<std::size_t>(std::max(0, session.settings_.max_idle_connections)),
+                    *session.clock_);
+            }
+        } give_back{*this};
         std::vector<wql_query_row> rows;
         const int attempts = 1 + std::max(0, settings_.max_retries);
         for (int attempt = 1;; ++attempt) {
@@ -116,17 +231,47 @@ public:
                 break;
             } catch (const retryable& r) {
                 if (r.drop_connection && transport_) transport_->close();
-                if (attempt >= attempts) std::rethrow_exception(r.final_error);
-                // Short, growing pause: enough for a busy provider, never a long stall.
-                std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+                if (r.stale_connection) {
+                    --attempt;
+                    continue;
+                }
+                // Short, growing pause: enough for a busy provider, never a long stall, and
+                // never past the session's time limit.
+                const auto pause = std::chrono::milliseconds(50 * attempt);
+                if (attempt >= attempts || clock_type::now() + pause >= deadline_) {
+                    std::rethrow_exception(r.final_error);
+                }
+                clock_->sleep_for(pause);
             }
         }
         return std::make_unique<query_result>(std::move(rows));
     }
 
 private:
+    // Without a session time limit, a query waits for a busy pool as long as for a reply.
+    clock_type::time_point wait_limit() const {
+        if (deadline_ != clock_type::time_point::max()) return deadline_;
+        return clock_type::now() +
+               std::chrono::seconds(std::max(1, settings_.operation_timeout_s) +
+                                    std::max<std::int64_t>(1, settings_.connect_timeout_s));
+    }
+
+    void checkout(clock_type::time_point until) {
+        try {
+            transport_ = connection_pool::shared().take(key_, until, *clock_);
+        } catch (const net_error& e) {
+            throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint(), e.what()));
+        }
+        reused_ = transport_ != nullptr;
+        replies_at_checkout_ = reused_ ? transport_->replies() : 0;
+    }
+
+    std::string endpoint() const {
+        return (parameters_.use_https ? "https://" : "http://") + parameters_.host + ":" +
+               std::to_string(parameters_.port) + "/wsman";
+    }
+
     wsman_transport& transport() {
-        if (!transport_) transport_ = pool_->take(key_);
         if (!transport_)
             transport_ = std::make_unique<wsman_transport>(parameters_, settings_, log_);
         return *transport_;
@@ -138,6 +283,13 @@ private:
         h.resource_uri = resource_uri;
         h.message_id = wsman_wire::new_message_id();
         h.operation_timeout_s = std::max(1, settings_.operation_timeout_s);
+        // Ask the target to give up first when the session's limit is nearer.
+        if (deadline_ != clock_type::time_point::max()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::seconds>(deadline_ - clock_type::now());
+            h.operation_timeout_s =
+                std::clamp(static_cast<std::int32_t>(left.count()) - 1, 1, h.operation_timeout_s);
+        }
         return h;
     }
 
@@ -147,7 +299,7 @@ private:
                                 const char* action_name) {
         wsman_transport::reply reply;
         try {
-            reply = transport().exchange(soap, action_name);
+            reply = transport().exchange(soap, action_name, deadline_);
         } catch (const net_error& e) {
             throw_net_error(e);
         }
@@ -173,24 +325,39 @@ private:
     }
 
     [[noreturn]] void throw_net_error(const net_error& e) {
-        const std::string endpoint = transport_ ? transport_->endpoint() : parameters_.host;
+        const std::string where = endpoint();
         switch (e.kind()) {
             case net_failure::resolve:
             case net_failure::connect:
-                throw libi18n::i18n_exception(
-                    cat::libwql_error_newsession_failed(endpoint, e.what()));
+                throw libi18n::i18n_exception(cat::libwql_error_newsession_failed(where, e.what()));
             case net_failure::timeout:
-                throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint, e.what()));
+                throw libi18n::i18n_exception(cat::libwql_error_dead_session(where, e.what()));
             case net_failure::too_large:
             case net_failure::protocol:
                 throw libi18n::i18n_exception(cat::libwql_error_getinstance_failed(e.what()));
+            case net_failure::tls_unknown_issuer:
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_tls_unknown_issuer(where, e.what()));
+            case net_failure::tls_expired:
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_tls_certificate_expired(where, e.what()));
+            case net_failure::tls_host_name:
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_tls_host_name_mismatch(parameters_.host, e.what()));
+            case net_failure::tls_plain_http:
+                throw libi18n::i18n_exception(cat::libwql_error_tls_plain_http(where));
+            case net_failure::tls_handshake:
+                throw libi18n::i18n_exception(
+                    cat::libwql_error_tls_handshake_failed(where, e.what()));
             case net_failure::closed:
                 break;
         }
         // A dropped keep-alive socket is normal (idle expiry, target restart): try again.
+        const bool stale = reused_ && transport_ && transport_->replies() == replies_at_checkout_;
+        reused_ = false;
         throw retryable{std::make_exception_ptr(libi18n::i18n_exception(
-                            cat::libwql_error_dead_session(endpoint, e.what()))),
-                        true};
+                            cat::libwql_error_dead_session(where, e.what()))),
+                        true, stale};
     }
 
     [[noreturn]] void throw_fault(const wsman_wire::received_fault& fault,
@@ -209,7 +376,7 @@ private:
             case fault_kind::overload:
                 throw retryable{std::make_exception_ptr(libi18n::i18n_exception(
                                     cat::libwql_error_overload(code, fault.message))),
-                                false};
+                                false, false};
             case fault_kind::timed_out:
             case fault_kind::invalid_context:
             case fault_kind::transient:
@@ -217,7 +384,7 @@ private:
         }
         throw retryable{std::make_exception_ptr(libi18n::i18n_exception(
                             cat::libwql_error_transient(code, fault.message))),
-                        false};
+                        false, false};
     }
 
     // Best effort: frees the target's enumeration slot when we stop before the end.
@@ -225,7 +392,7 @@ private:
         if (context.empty() || !transport_ || !transport_->is_open()) return;
         try {
             auto h = header(resource_uri);
-            transport_->exchange(wsman_wire::write_release(h, context), "Release");
+            transport_->exchange(wsman_wire::write_release(h, context), "Release", deadline_);
         } catch (...) {
             if (transport_) transport_->close();
         }
@@ -279,18 +446,20 @@ private:
     wsman_connection_parameters parameters_;
     wsman_client_settings settings_;
     std::shared_ptr<liblog::log_interface> log_;
-    std::shared_ptr<connection_pool> pool_;
+    std::shared_ptr<wql_clock> clock_;
     pool_key key_;
+    clock_type::time_point deadline_ = clock_type::time_point::max();
+    // The connection lent to the query in progress.
     std::unique_ptr<wsman_transport> transport_;
+    bool reused_ = false;
+    std::size_t replies_at_checkout_ = 0;
 };
 
 class wsman_client final : public wsman_client_interface {
 public:
-    wsman_client(wsman_client_settings settings, std::shared_ptr<liblog::log_interface> log)
-        : settings_(settings),
-          log_(std::move(log)),
-          pool_(std::make_shared<connection_pool>(
-              static_cast<std::size_t>(std::max(0, settings.max_idle_connections)))) {}
+    wsman_client(wsman_client_settings settings, std::shared_ptr<liblog::log_interface> log,
+                 std::shared_ptr<wql_clock> clock)
+        : settings_(settings), log_(std::move(log)), clock_(std::move(clock)) {}
 
     std::unique_ptr<wmi_session_interface> open_session(
         const wsman_connection_parameters& parameters) override {
@@ -306,24 +475,27 @@ public:
             throw libi18n::i18n_exception(cat::libwql_error_adddestinationcredentials_failed(
                 "unknown authentication mode " + std::to_string(parameters.authentication_mode)));
         }
-        if (parameters.use_https) {
-            throw libi18n::i18n_exception(cat::libwql_error_newdestinationoptions_failed(
-                "HTTPS is not supported yet; use HTTP with message encryption"));
-        }
-        return std::make_unique<wmi_session>(parameters, settings_, log_, pool_);
+        return std::make_unique<wmi_session>(parameters, settings_, log_, clock_);
     }
 
 private:
     wsman_client_settings settings_;
     std::shared_ptr<liblog::log_interface> log_;
-    std::shared_ptr<connection_pool> pool_;
+    std::shared_ptr<wql_clock> clock_;
 };
 
 }  // namespace
 
 std::unique_ptr<wsman_client_interface> create_wsman_client(
     wsman_client_settings settings, std::shared_ptr<liblog::log_interface> log) {
-    return std::make_unique<wsman_client>(settings, std::move(log));
+    return create_wsman_client(settings, std::move(log), std::make_shared<steady_clock_source>());
+}
+
+std::unique_ptr<wsman_client_interface> create_wsman_client(
+    wsman_client_settings settings, std::shared_ptr<liblog::log_interface> log,
+    std::shared_ptr<wql_clock> clock) {
+    if (!clock) clock = std::make_shared<steady_clock_source>();
+    return std::make_unique<wsman_client>(settings, std::move(log), std::move(clock));
 }
 
 }  // namespace libwql

@@ -45,18 +45,31 @@ wsman_transport::wsman_transport(const wsman_connection_parameters& parameters,
                                        parameters.authentication_mode == 1)),
       password_(parameters.password),
       kerberos_only_(parameters.authentication_mode == 1),
+      tls_(parameters.use_https),
       scheme_(kerberos_only_ ? "Kerberos" : "Negotiate"),
       connect_timeout_(std::max<std::int64_t>(1, settings.connect_timeout_s)),
       // The target may use the whole OperationTimeout before it answers.
       reply_timeout_(std::max<std::int64_t>(1, settings.operation_timeout_s) +
                      std::max<std::int64_t>(1, settings.connect_timeout_s)),
       log_(std::move(log)),
-      connection_(parameters.host, parameters.port,
-                  static_cast<std::size_t>(std::max<std::int32_t>(1, settings.max_reply_mib)) *
-                      1024 * 1024) {
+      connection_(
+          parameters.host, parameters.port,
+          static_cast<std::size_t>(std::max<std::int32_t>(1, settings.max_reply_mib)) * 1024 * 1024,
+          parameters.use_https, parameters.family) {
     const bool ipv6 = host_.find(':') != std::string::npos;
     host_header_ = (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(parameters.port);
-    endpoint_ = "http://" + host_header_ + "/wsman";
+    endpoint_ = (tls_ ? "https://" : "http://") + host_header_ + "/wsman";
+}
+
+std::chrono::steady_clock::duration wsman_transport::within(
+    std::chrono::steady_clock::duration step, time_point deadline) const {
+    if (deadline == time_point::max()) return step;
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+        throw net_error(net_failure::timeout,
+                        "the session's time limit was spent before " + endpoint_ + " answered");
+    }
+    return std::min(step, left);
 }
 
 void wsman_transport::close() noexcept {
@@ -96,20 +109,22 @@ http_connection::response wsman_transport::send(http_connection::request& req,
     }
 }
 
-void wsman_transport::authenticate() {
+void wsman_transport::authenticate(time_point deadline) {
     context_.reset();
-    connection_.connect(connect_timeout_);
+    connection_.connect(within(connect_timeout_, deadline));
     try {
+        // Inside TLS the authentication is bound to the certificate the server showed.
         context_ = wsman_wire::gss_context::initiator(user_, password_, host_,
                                                       kerberos_only_
                                                           ? wsman_wire::gss_mechanism::kerberos
-                                                          : wsman_wire::gss_mechanism::negotiate);
+                                                          : wsman_wire::gss_mechanism::negotiate,
+                                                      connection_.channel_binding());
         std::string token = context_->step({});
         for (int leg = 1; leg <= max_auth_legs; ++leg) {
             auto req = make_request();
             req.set(http::field::authorization, wsman_wire::auth_header(scheme_, token));
-            auto answer =
-                send(req, scheme_ + " authentication leg " + std::to_string(leg), connect_timeout_);
+            auto answer = send(req, scheme_ + " authentication leg " + std::to_string(leg),
+                               within(connect_timeout_, deadline));
             const auto offered = challenge(answer, scheme_);
             if (answer.result() == http::status::unauthorized) {
                 if (!offered) {
@@ -145,29 +160,36 @@ void wsman_transport::authenticate() {
     }
 }
 
-wsman_transport::reply wsman_transport::exchange(const std::string& soap, const char* action_name) {
+wsman_transport::reply wsman_transport::exchange(const std::string& soap, const char* action_name,
+                                                 time_point deadline) {
     const bool fresh = !is_open();
-    if (fresh) authenticate();
+    if (fresh) authenticate(deadline);
     for (int attempt = 0;; ++attempt) {
-        const auto protocol =
-            kerberos_only_ ? wsman_wire::kerberos_protocol : wsman_wire::spnego_protocol;
-        wsman_wire::http_body sealed;
-        try {
-            sealed = wsman_wire::seal_message(*context_, soap, protocol);
-        } catch (const wsman_wire::gss_error& e) {
-            close();
-            throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
-        }
         auto req = make_request();
-        req.set(http::field::content_type, sealed.content_type);
-        req.body() = std::move(sealed.body);
-        auto response = send(req, action_name, reply_timeout_);
+        if (tls_) {
+            // TLS already encrypts; Windows takes plain SOAP on HTTPS listeners.
+            req.set(http::field::content_type, std::string(wsman_wire::soap_content_type));
+            req.body() = soap;
+        } else {
+            const auto protocol =
+                kerberos_only_ ? wsman_wire::kerberos_protocol : wsman_wire::spnego_protocol;
+            wsman_wire::http_body sealed;
+            try {
+                sealed = wsman_wire::seal_message(*context_, soap, protocol);
+            } catch (const wsman_wire::gss_error& e) {
+                close();
+                throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
+            }
+            req.set(http::field::content_type, sealed.content_type);
+            req.body() = std::move(sealed.body);
+        }
+        auto response = send(req, action_name, within(reply_timeout_, deadline));
 
         if (response.result() == http::status::unauthorized) {
             close();
             // The context was lost (server restart, idle expiry): one fresh handshake.
             if (attempt == 0 && !fresh) {
-                authenticate();
+                authenticate(deadline);
                 continue;
             }
             denied("the target answered HTTP 401 to an authenticated request");
@@ -176,6 +198,10 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
         result.status = response.result_int();
         const auto type = response[http::field::content_type];
         const std::string_view content_type(type.data(), type.size());
+        if (tls_ && !wsman_wire::is_sealed_content_type(content_type)) {
+            result.body = std::move(response.body());
+            return result;
+        }
         if (!wsman_wire::is_sealed_content_type(content_type)) {
             // Windows sends some errors unsealed; a plaintext success would be a downgrade.
             if (result.status == 200) {

@@ -12,10 +12,14 @@
 
 namespace libwql::detail {
 
-// One authenticated WinRM connection: HTTP keep-alive socket + GSSAPI context bound to it.
-// Every request after the handshake is sealed. Not thread-safe: one request at a time.
+// One authenticated WinRM connection: HTTP keep-alive socket (plain or TLS) + GSSAPI context
+// bound to it. On plain HTTP every request after the handshake is sealed; inside TLS the
+// SOAP travels as it is and the context is bound to the TLS channel. Not thread-safe: one
+// request at a time.
 class wsman_transport {
 public:
+    using time_point = std::chrono::steady_clock::time_point;
+
     struct reply {
         unsigned status = 0;
         std::string body;  // plaintext SOAP (unsealed), may be empty
@@ -26,27 +30,36 @@ public:
                     std::shared_ptr<liblog::log_interface> log);
 
     // Sends one SOAP request, connecting and authenticating first when needed; a 401 on an
-    // established context re-authenticates once on a fresh socket. Throws net_error for
-    // network failures and i18n_exception "libwql.error.access_denied" for rejected
-    // credentials.
-    reply exchange(const std::string& soap, const char* action_name);
+    // established context re-authenticates once on a fresh socket. No step runs past
+    // `deadline`. Throws net_error for network failures and i18n_exception
+    // "libwql.error.access_denied" for rejected credentials.
+    reply exchange(const std::string& soap, const char* action_name,
+                   time_point deadline = time_point::max());
 
     const std::string& endpoint() const { return endpoint_; }
     bool is_open() const { return connection_.is_open() && context_ && context_->established(); }
+    // Open, and the peer has neither closed it nor sent anything since the last reply.
+    bool still_usable() const { return is_open() && connection_.still_usable(); }
     void close() noexcept;
     // Handshakes completed by this transport (diagnostics and benchmarks).
     std::size_t handshakes() const { return handshakes_; }
+    // Replies received on the current socket.
+    std::size_t replies() const { return connection_.replies(); }
 
 private:
-    void authenticate();
+    void authenticate(time_point deadline);
     http_connection::request make_request() const;
     http_connection::response send(http_connection::request& req, const std::string& what,
                                    std::chrono::steady_clock::duration timeout);
+    // `step`, cut to what is left before `deadline`; throws net_error timeout when nothing is.
+    std::chrono::steady_clock::duration within(std::chrono::steady_clock::duration step,
+                                               time_point deadline) const;
 
     std::string host_;
     std::string user_;
     std::string password_;
     bool kerberos_only_;
+    bool tls_;
     std::string scheme_;
     std::string endpoint_;
     std::string host_header_;

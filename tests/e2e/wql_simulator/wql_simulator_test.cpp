@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -14,6 +17,7 @@
 #include "offline_krb5.hpp"
 #include "recording_log.hpp"
 #include "simulator/simulator.hpp"
+#include "test_ca.hpp"
 #include "wsman_wire/envelope.hpp"
 
 namespace {
@@ -54,26 +58,59 @@ std::string values_model() {
     return model.dump();
 }
 
+// Retry pauses and idle time without sleeping: pauses only move this clock forward.
+class test_clock final : public libwql::wql_clock {
+public:
+    std::chrono::steady_clock::time_point now() override {
+        return start_ + std::chrono::steady_clock::duration(ticks_.load());
+    }
+    void sleep_for(std::chrono::steady_clock::duration pause) override { ticks_ += pause.count(); }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::atomic<std::chrono::steady_clock::duration::rep> ticks_{0};
+};
+
+// The CA every HTTPS test trusts, through SSL_CERT_FILE: the client reads the trust store
+// once per process.
+const test_support::test_ca& trusted_ca() {
+    static const test_support::test_ca ca("libwql test CA");
+    static const std::string path = ::testing::TempDir() + "libwql_e2e_ca.pem";
+    if (std::ofstream(path) << ca.certificate_pem()) setenv("SSL_CERT_FILE", path.c_str(), 1);
+    return ca;
+}
+
 class wql_simulator : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { offline_krb5::configure(); }
 
-    void start(sim::machine_model model, bool fixed_clock = true) {
+    void start(sim::machine_model model, bool fixed_clock = true,
+               const std::function<void(sim::simulator_options&)>& adjust = {}) {
         sim::simulator_options options;
         options.users = {sim::parse_user_account(std::string("LAB\\monitor:") + password)};
         if (fixed_clock) options.clock = [] { return fixed_now; };
         options.log = [this](const std::string& line) { target_log_.log(7, line); };
+        if (adjust) adjust(options);
         target_ = std::make_unique<sim::simulator>(std::move(model), options);
         target_->start();
-        client_ = libwql::create_wsman_client(settings_, log_);
+        client_ = libwql::create_wsman_client(settings_, log_, clock_);
     }
-    void start_values() { start(sim::machine_model::parse(values_model(), "values")); }
+    void start_values(const std::function<void(sim::simulator_options&)>& adjust = {}) {
+        start(sim::machine_model::parse(values_model(), "values"), true, adjust);
+    }
 
+    libwql::wsman_connection_parameters target(const std::string& pass = password) const {
+        return {"127.0.0.1", "LAB", "monitor", pass, 0, target_->port()};
+    }
     std::unique_ptr<libwql::wmi_session_interface> session(const std::string& pass = password) {
-        return client_->open_session({"127.0.0.1", "LAB", "monitor", pass, 0, target_->port()});
+        return client_->open_session(target(pass));
     }
     std::size_t count(const std::string& wql) {
         return session()->query(wql, "root\\cimv2")->get_rows().size();
+    }
+    std::size_t count_over(const libwql::wsman_connection_parameters& p,
+                           const std::string& wql = services) {
+        return client_->open_session(p)->query(wql, "root\\cimv2")->get_rows().size();
     }
 
     // Short deadlines, so a reply held past them costs two seconds.
@@ -82,6 +119,7 @@ protected:
     std::shared_ptr<test_support::recording_log> log_ =
         std::make_shared<test_support::recording_log>();
     test_support::recording_log target_log_;
+    std::shared_ptr<test_clock> clock_ = std::make_shared<test_clock>();
     std::unique_ptr<libwql::wsman_client_interface> client_;
 };
 
@@ -106,7 +144,9 @@ std::string fault_body(const char* subcode, std::optional<std::uint32_t> wsman_c
 // sees: the whole result ("") or the key of the error.
 struct fault_case {
     const char* name;
-    const char* action;  // the requests hit ("logon", "Enumerate", "Pull"); null: all
+    // The requests hit ("logon", "Enumerate", "Pull"); null: all; "refuse": the target stops
+    // listening for the query and comes back on the same port.
+    const char* action;
     sim::scripted_reply reply;
     int times;  // 0: every time
     const char* expected;
@@ -147,6 +187,14 @@ const fault_case fault_cases[] = {
     {"unsealed WMI fault", "Enumerate",
      with_body(reply_fault::plaintext, 500, fault_body("w:InvalidParameter", {}, 0x80041010)), 0,
      "libwql.error.invalid_class"},
+    {"refused", "refuse", {}, 0, "libwql.error.newsession_failed"},
+    {"reset mid-reply once", "Pull", act(reply_fault::reset), 1, ""},
+    {"reset mid-reply always", "Enumerate", act(reply_fault::reset), 0,
+     "libwql.error.dead_session"},
+    {"silent server", "Pull", act(reply_fault::silent), 1, "libwql.error.dead_session"},
+    {"slow drip", "Pull", act(reply_fault::drip, 2ms, 500, 700), 0, ""},
+    {"drip past the deadline", "Enumerate", act(reply_fault::drip, 300ms, 500, 64), 1,
+     "libwql.error.dead_session"},
     {"never ending", "Pull",
      with_body(reply_fault::none, 200,
                wsman_wire::write_pull_response("", "uuid:again", {}, false)),
@@ -164,8 +212,11 @@ TEST_F(wql_simulator, every_fault_is_recovered_or_reported_by_its_key) {
             if (c.times != 0 && ++*hits > c.times) return {};
             return c.reply;
         });
+        const bool refuse = c.action != nullptr && std::string(c.action) == "refuse";
+        if (refuse) target_->stop();
         const std::string key = error_key([&] { EXPECT_EQ(250u, count(services)); });
         EXPECT_EQ(*c.expected ? c.expected : "no exception", key);
+        if (refuse) target_->start();
         // The client stays usable.
         target_->set_script({});
         EXPECT_EQ(250u, count(services));
@@ -326,7 +377,6 @@ TEST_F(wql_simulator, unreachable_targets_and_bad_parameters_are_session_errors)
             {[](auto& p) { p.host.clear(); }, "libwql.error.newsession_failed"},
             {[](auto& p) { p.authentication_mode = 7; },
              "libwql.error.adddestinationcredentials_failed"},
-            {[](auto& p) { p.use_https = true; }, "libwql.error.newdestinationoptions_failed"},
         };
     for (const auto& [change, key] : cases) {
         libwql::wsman_connection_parameters p{"127.0.0.1", "LAB", "monitor",
@@ -336,6 +386,119 @@ TEST_F(wql_simulator, unreachable_targets_and_bad_parameters_are_session_errors)
                       client_->open_session(p)->query("SELECT Name FROM X", "root\\cimv2");
                   }));
     }
+}
+
+TEST_F(wql_simulator, clients_share_a_bounded_pool_that_survives_closed_and_idle_connections) {
+    start_values();
+    const std::string os = "SELECT Caption FROM Win32_OperatingSystem";
+    const auto scan = [&](libwql::wsman_client_interface& client) {
+        return client.open_session(target())->query(os, "root\\cimv2")->get_rows().size();
+    };
+    // Every sensor holds its own client; they all share one authenticated connection.
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(1u, scan(*libwql::create_wsman_client(settings_, log_)));
+    EXPECT_EQ(1u, target_->statistics().handshakes);
+    // Eight sensors at once against a slow target: never more than four connections.
+    target_->set_script([](const sim::request_info& r) {
+        return r.action == "Enumerate" ? act(reply_fault::slow, 30ms) : sim::scripted_reply{};
+    });
+    std::vector<std::thread> sensors;
+    for (int t = 0; t < 8; ++t) {
+        sensors.emplace_back([&] {
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(1u, scan(*client_));
+        });
+    }
+    for (auto& t : sensors) t.join();
+    target_->set_script({});
+    EXPECT_LE(target_->statistics().connections, 4u);
+    // Connections the target closed while idle cost no query, even one without retries.
+    target_->drop_connections();
+    EXPECT_EQ(1u, scan(*libwql::create_wsman_client({8, 1, 1, 0, 1, 100}, log_, clock_)));
+    // Idle past the expiry: closed, and a new connection authenticates.
+    const auto handshakes = target_->statistics().handshakes;
+    clock_->sleep_for(101s);
+    EXPECT_EQ(1u, scan(*client_));
+    EXPECT_EQ(handshakes + 1, target_->statistics().handshakes);
+    // Retry pauses (50 ms, then 100 ms) run on the client's clock, not on the test's time.
+    const auto before = clock_->now();
+    target_->set_script([](const sim::request_info&) { return act(reply_fault::http_error); });
+    EXPECT_EQ("libwql.error.transient", error_key([&] { scan(*client_); }));
+    EXPECT_EQ(150ms, clock_->now() - before);
+}
+
+TEST_F(wql_simulator, the_session_time_limit_bounds_every_step) {
+    settings_ = {8, 5, 5, 3, 3, 100};  // what the module passes
+    start_values();
+    const std::string os = "SELECT Caption FROM Win32_OperatingSystem";  // one request
+    using family = libwql::address_family;
+    // What the target does, the host and address family asked for, and the outcome.
+    const std::tuple<sim::scripted_reply, const char*, family, const char*> cases[] = {
+        {act(reply_fault::silent), "127.0.0.1", family::any, "libwql.error.dead_session"},
+        {act(reply_fault::slow, 2s), "127.0.0.1", family::any, ""},
+        {{}, "localhost", family::ipv4, ""},
+        {{}, "localhost", family::ipv6, "libwql.error.newsession_failed"},
+    };
+    for (const auto& [reply, host, address_family, expected] : cases) {
+        SCOPED_TRACE(host + std::string(expected));
+        target_->set_script([&reply](const sim::request_info&) { return reply; });
+        auto p = target();
+        std::tie(p.host, p.family, p.session_timeout) = std::tuple(host, address_family, 3s);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(*expected ? expected : "no exception", error_key([&] { count_over(p, os); }));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+    }
+}
+
+TEST_F(wql_simulator, https_talks_only_to_a_verified_target_and_binds_the_logon_to_it) {
+    const test_support::test_ca& ca = trusted_ca();
+    const test_support::test_ca stranger("a CA nobody trusts");
+    const std::pair<test_support::issued_certificate, const char*> cases[] = {
+        {ca.issue("IP:127.0.0.1"), ""},
+        {ca.issue("IP:127.0.0.1", -7200, -3600), "libwql.error.tls_certificate_expired"},
+        {stranger.issue("IP:127.0.0.1"), "libwql.error.tls_unknown_issuer"},
+        {ca.issue("DNS:other.example"), "libwql.error.tls_host_name_mismatch"},
+        {{}, "libwql.error.tls_plain_http"},  // HTTPS asked of an HTTP port
+    };
+    for (const auto& [certificate, expected] : cases) {
+        SCOPED_TRACE(expected);
+        start_values([&](sim::simulator_options& o) {
+            o.tls_certificate_pem = certificate.certificate_pem;
+            o.tls_private_key_pem = certificate.key_pem;
+            o.require_channel_binding = true;
+        });
+        auto p = target();
+        p.use_https = true;
+        std::string text;  // the user's message
+        EXPECT_EQ(*expected ? expected : "no exception", error_key([&] {
+            try {
+                EXPECT_EQ(250u, count_over(p));
+            } catch (const std::exception& e) {
+                text = e.what();
+                throw;
+            }
+        }));
+        // Nothing reaches a target whose certificate failed; the plain port is named.
+        EXPECT_EQ(*expected != '\0', target_->statistics().http_requests == 0);
+        EXPECT_EQ(certificate.certificate_pem.empty(), text.find("5986") != std::string::npos);
+        if (!*expected) {  // a verified connection is pooled: the next scan reuses it
+            EXPECT_EQ(250u, count_over(p));
+            EXPECT_EQ(1u, target_->statistics().handshakes);
+        }
+    }
+    // A peer that ends the handshake with an alert.
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor listener(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    std::thread peer([&] {
+        boost::system::error_code ignored;
+        auto socket = listener.accept();
+        char hello[4096];
+        socket.read_some(boost::asio::buffer(hello), ignored);
+        const unsigned char handshake_failure[] = {0x15, 0x03, 0x03, 0x00, 0x02, 0x02, 0x28};
+        boost::asio::write(socket, boost::asio::buffer(handshake_failure), ignored);
+    });
+    auto p = target();
+    std::tie(p.port, p.use_https) = std::tuple(listener.local_endpoint().port(), true);
+    EXPECT_EQ("libwql.error.tls_handshake_failed", error_key([&] { count_over(p); }));
+    peer.join();
 }
 
 }  // namespace

@@ -31,11 +31,14 @@ enum class gss_mechanism {
 class gss_context {
 public:
     // `user` is "DOMAIN\name", "name@REALM" or "name"; `target_host` becomes "HTTP@host".
+    // `channel_binding` is the TLS channel's binding data (RFC 5929 "tls-server-end-point:"
+    // + hash) sent with the authentication; empty outside TLS.
     static gss_context initiator(const std::string& user, const std::string& password,
-                                 const std::string& target_host, gss_mechanism mechanism);
+                                 const std::string& target_host, gss_mechanism mechanism,
+                                 std::string channel_binding = {});
     // Accepts any mechanism the library knows (credentials from the environment, e.g. an
-    // NTLM user file or a keytab).
-    static gss_context acceptor();
+    // NTLM user file or a keytab). With `channel_binding`, the initiator must send the same.
+    static gss_context acceptor(std::string channel_binding = {});
 
     gss_context(gss_context&& other) noexcept;
     gss_context& operator=(gss_context&& other) noexcept;
@@ -49,6 +52,9 @@ public:
     bool established() const { return established_; }
     // True when the negotiated mechanism is Kerberos (decides the sealing layout).
     bool uses_kerberos() const { return kerberos_; }
+    // Acceptor: the initiator proved the channel binding (mechanisms accept a logon that
+    // carries none).
+    bool channel_bound() const { return channel_bound_; }
     // The authenticated peer, e.g. "TESTDOM\testuser" (acceptor side).
     std::string peer_name() const;
 
@@ -69,6 +75,8 @@ private:
     gss_name_t target_ = GSS_C_NO_NAME;
     gss_name_t peer_ = GSS_C_NO_NAME;
     gss_OID mechanism_ = GSS_C_NO_OID;
+    std::string channel_binding_;
+    bool channel_bound_ = false;
 };
 
 // The principal GSSAPI is given for a user: "DOMAIN\\name" and "name@REALM" as entered; a
