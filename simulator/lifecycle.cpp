@@ -1,6 +1,4 @@
 // Start, stop and the public face of the simulator; the I/O thread and its listener.
-#include <openssl/evp.h>
-#include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -9,6 +7,7 @@
 #include <future>
 
 #include "simulator/simulator_impl.hpp"
+#include "wsman_wire/channel_binding.hpp"
 
 namespace winrm_simulator {
 
@@ -25,17 +24,7 @@ std::string end_point_binding(const std::string& pem) {
     std::unique_ptr<X509, decltype(&X509_free)> cert(
         PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), &X509_free);
     if (!cert) throw std::runtime_error("the TLS certificate is not PEM");
-    int digest_nid = NID_undef;
-    OBJ_find_sigid_algs(X509_get_signature_nid(cert.get()), &digest_nid, nullptr);
-    const EVP_MD* digest = nullptr;
-    if (digest_nid != NID_md5 && digest_nid != NID_sha1 && digest_nid != NID_undef) {
-        digest = EVP_get_digestbynid(digest_nid);
-    }
-    if (digest == nullptr) digest = EVP_sha256();
-    unsigned char hash[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    X509_digest(cert.get(), digest, hash, &length);
-    return "tls-server-end-point:" + std::string(reinterpret_cast<const char*>(hash), length);
+    return wsman_wire::tls_server_end_point(cert.get());
 }
 
 }  // namespace

@@ -4,20 +4,6 @@
 
 namespace wmi::counters {
 
-namespace {
-
-// current - previous, when both exist and the difference fits.
-std::optional<std::int64_t> difference(std::optional<std::int64_t> current,
-                                       std::optional<std::int64_t> previous) {
-    std::int64_t d = 0;
-    if (!current || !previous || __builtin_sub_overflow(*current, *previous, &d)) {
-        return std::nullopt;
-    }
-    return d;
-}
-
-}  // namespace
-
 std::optional<std::int64_t> parse_leading_int64(const std::string& text) {
     std::size_t pos = 0;
     const bool negative = !text.empty() && text[0] == '-';
@@ -75,34 +61,25 @@ std::optional<memory_figures> memory_usage(std::optional<std::int64_t> total_kb,
     };
 }
 
+// The SQL Server counter classes follow the same raw counter types as the disk classes.
 std::optional<double> counter_rate(std::optional<std::int64_t> x1, std::optional<std::int64_t> t1,
                                    std::optional<std::int64_t> f, std::optional<std::int64_t> x0,
                                    std::optional<std::int64_t> t0) {
-    const auto dx = difference(x1, x0);
-    const auto dt = difference(t1, t0);
-    if (!dx || !dt || !f || *dt <= 0 || *f <= 0 || *dx < 0) return std::nullopt;
-    return static_cast<double>(*dx) * static_cast<double>(*f) / static_cast<double>(*dt);
+    return per_second(counter_delta(x0, x1), counter_delta(t0, t1), f);
 }
 
 std::optional<double> counter_ratio_percent(std::optional<std::int64_t> a1,
                                             std::optional<std::int64_t> b1,
                                             std::optional<std::int64_t> a0,
                                             std::optional<std::int64_t> b0) {
-    const auto da = difference(a1, a0);
-    const auto db = difference(b1, b0);
-    if (!da || !db || *db <= 0 || *da < 0) return std::nullopt;
-    return static_cast<double>(*da) / static_cast<double>(*db) * 100.0;
+    return time_percent(counter_delta(a0, a1), counter_delta(b0, b1));
 }
 
 std::optional<double> counter_average(std::optional<std::int64_t> a1,
                                       std::optional<std::int64_t> b1,
                                       std::optional<std::int64_t> a0,
                                       std::optional<std::int64_t> b0) {
-    const auto da = difference(a1, a0);
-    const auto db = difference(b1, b0);
-    if (!da || !db || *db < 0 || *da < 0) return std::nullopt;
-    if (*db == 0) return *da == 0 ? std::optional<double>(0.0) : std::nullopt;
-    return static_cast<double>(*da) / static_cast<double>(*db);
+    return per_operation(counter_delta(a0, a1), counter_delta(b0, b1));
 }
 
 std::int64_t uptime_seconds(std::int64_t last_boot_us, std::int64_t local_time_us) {

@@ -1,8 +1,6 @@
 #include "http_connection.hpp"
 
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/objects.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -17,6 +15,8 @@
 
 #include <memory>
 #include <optional>
+
+#include "wsman_wire/channel_binding.hpp"
 
 namespace libwql::detail {
 
@@ -88,21 +88,9 @@ net_error tls_failure(const beast::error_code& ec, long verify_result, const std
     return {net_failure::tls_handshake, where + ": " + ec.message()};
 }
 
-// RFC 5929: the hash of the certificate as its signature uses it, SHA-256 for MD5 and SHA-1.
 std::string end_point_binding(SSL* ssl) {
     std::unique_ptr<X509, decltype(&X509_free)> cert(SSL_get1_peer_certificate(ssl), &X509_free);
-    if (!cert) return {};
-    int digest_nid = NID_undef;
-    OBJ_find_sigid_algs(X509_get_signature_nid(cert.get()), &digest_nid, nullptr);
-    const EVP_MD* digest = nullptr;
-    if (digest_nid != NID_md5 && digest_nid != NID_sha1 && digest_nid != NID_undef) {
-        digest = EVP_get_digestbynid(digest_nid);
-    }
-    if (digest == nullptr) digest = EVP_sha256();
-    unsigned char hash[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (X509_digest(cert.get(), digest, hash, &length) != 1) return {};
-    return "tls-server-end-point:" + std::string(reinterpret_cast<const char*>(hash), length);
+    return wsman_wire::tls_server_end_point(cert.get());
 }
 
 }  // namespace
