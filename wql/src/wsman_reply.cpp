@@ -27,10 +27,6 @@ wql_query_row row_of(wsman_wire::instance&& properties) {
     return wql_query_row(std::move(fields));
 }
 
-}  // namespace
-
-namespace {
-
 struct code_class {
     std::uint32_t code;
     fault_kind kind;
