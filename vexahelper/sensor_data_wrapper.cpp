@@ -69,6 +69,10 @@ sensor_data_wrapper::sensor_data_wrapper(const void* data, unsigned int size) {
         error_ = "the settings document is not valid UTF-8 JSON (error at byte " +
                  std::to_string(e.byte) + ")";
         return;
+    } catch (const json::out_of_range&) {
+        // A number too large for any type, e.g. 1e400: well-formed, still unusable.
+        error_ = "the settings document is not valid UTF-8 JSON (a number is out of range)";
+        return;
     }
     try {
         if (!document.is_object()) throw malformed{"the settings document is not a JSON object"};
