@@ -8,12 +8,26 @@ PACKAGES := cmake ninja-build g++ ccache pkg-config libgtest-dev libgmock-dev li
             nlohmann-json3-dev libpugixml-dev libboost-dev libssl-dev libcli11-dev \
             libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server python3-winrm clang-format
 
-.PHONY: all deps build test test-asan test-tsan demo format clean
+# Only `make fuzz` needs clang and libFuzzer; the corpus replays in `make test` without them.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_TARGETS  := fuzz_wsman_response fuzz_settings_document fuzz_wql_literal
+# Seconds per target for `make fuzz`.
+FUZZ_SECONDS  ?= 600
+
+# The concurrency tests (dispatcher, parallel sessions and scans through the exports) and
+# only the programs they need, for ThreadSanitizer in CI.
+CONCURRENCY_TARGETS := vexahelper_test wql_simulator_e2e_test e2e_host_test
+
+.PHONY: all deps install-packages build test test-asan test-tsan test-concurrency fuzz demo format \
+        clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(MAKE) --no-print-directory install-packages LIST="$(PACKAGES)"
+
+install-packages:
+	@missing=""; for p in $(LIST); do \
 	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -34,6 +48,25 @@ test-asan:
 
 test-tsan:
 	$(MAKE) test PRESET=tsan
+
+# ThreadSanitizer over the tests labelled "concurrency", building only their programs.
+test-concurrency: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target $(CONCURRENCY_TARGETS)
+	ctest --preset tsan -L concurrency -j $(JOBS)
+
+# A long libFuzzer run per target (FUZZ_SECONDS each), one at a time. New inputs go to
+# build/fuzz/corpus/<target>; the checked-in corpus (fuzz/corpus/) is read, never written.
+fuzz: deps
+	@$(MAKE) --no-print-directory install-packages LIST="$(FUZZ_PACKAGES)"
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@for t in $(FUZZ_TARGETS); do \
+	    mkdir -p build/fuzz/corpus/$$t build/fuzz/artifacts && \
+	    ./build/fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=build/fuzz/artifacts/$$t- \
+	        build/fuzz/corpus/$$t fuzz/corpus/$${t#fuzz_} || exit 1; \
+	done
 
 # Only what the demo runs: the probe, the module it loads and the simulated target.
 demo: deps

@@ -12,6 +12,7 @@ using wsman_wire::fault;
 using wsman_wire::fault_error;
 
 constexpr std::uint32_t invalid_uri_wmi_enum_wql = 2150859003u;  // 0x803381FB
+constexpr std::uint32_t quota_max_operations = 2150859174u;      // 0x803381A6
 
 fault fault_from_wmi_error(const wmi_error& error) {
     fault f;
@@ -120,12 +121,16 @@ soap_reply simulator::impl::enumerate(const wsman_wire::request& request, const 
     const auto held = std::count_if(enumerations_.begin(), enumerations_.end(),
                                     [&](const auto& item) { return item.second.owner == user; });
     if (static_cast<std::size_t>(held) >= options_.max_enumerations_per_user) {
+        // Windows words it so, with the code in f:WSManFault; its clients must not rely on
+        // InternalError arriving without a code.
         throw fault_error({"s:Receiver",
                            "w:InternalError",
                            "The WS-Management service cannot process the request. This user is "
-                           "allowed a maximum number of concurrent operations, which has been "
-                           "exceeded.",
-                           {},
+                           "allowed a maximum number of " +
+                               std::to_string(options_.max_enumerations_per_user) +
+                               " concurrent operations, which has been exceeded. Close existing "
+                               "operations for this user, or raise the quota for this user. ",
+                           quota_max_operations,
                            {}});
     }
     const std::string& relates_to = request.message_id;

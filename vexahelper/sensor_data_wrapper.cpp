@@ -1,5 +1,7 @@
 #include "libvexahelper/sensor_data_wrapper.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include <nlohmann/json.hpp>
@@ -67,6 +69,10 @@ sensor_data_wrapper::sensor_data_wrapper(const void* data, unsigned int size) {
         error_ = "the settings document is not valid UTF-8 JSON (error at byte " +
                  std::to_string(e.byte) + ")";
         return;
+    } catch (const json::out_of_range&) {
+        // A number too large for any type, e.g. 1e400: well-formed, still unusable.
+        error_ = "the settings document is not valid UTF-8 JSON (a number is out of range)";
+        return;
     }
     try {
         if (!document.is_object()) throw malformed{"the settings document is not a JSON object"};
@@ -106,7 +112,10 @@ bool sensor_data_wrapper::has_value(const std::string& key) const {
 
 bool sensor_data_wrapper::is_secret_key(const std::string& key) {
     const auto dot = key.rfind('.');
-    const std::string last = dot == std::string::npos ? key : key.substr(dot + 1);
+    std::string last = dot == std::string::npos ? key : key.substr(dot + 1);
+    // Hosts spell keys as they like ("ProxyPassword"): a secret must not escape by its case.
+    std::transform(last.begin(), last.end(), last.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return last == "zarvelcloudapikey" || ends_with(last, "password") ||
            ends_with(last, "secret") || ends_with(last, "apikey") || ends_with(last, "token");
 }

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "libi18n/i18n.hpp"
+
 namespace wmi {
 
 void wsman_check::work() {
@@ -12,8 +14,13 @@ void wsman_check::work() {
         }
         log_debug("WSMan connection to " + settings().host + " established successfully.");
         result.set_success(true);
+    } catch (const libi18n::i18n_exception& e) {
+        // The host shows the reason with the failed result, translated where it can.
+        log(e.what(), 0);
+        result.set_message(e.get_i18n_msg());
     } catch (const std::exception& e) {
         log(e.what(), 0);
+        result.set_message({"", e.what()});
     }
     send(result);
 }

@@ -106,7 +106,8 @@ TEST(sensor_data_wrapper, to_json_masks_every_secret) {
 
 TEST(sensor_data_wrapper, secret_key_rule) {
     for (const char* key : {"password", "a.b.password", "a.b.proxy_password", "zarvelcloudapikey",
-                            "x.client_secret", "x.apikey", "x.bearer_token"}) {
+                            "x.client_secret", "x.apikey", "x.bearer_token", "a.b.ProxyPassword",
+                            "PASSWORD", "x.ApiKey", "ZarvelCloudApiKey"}) {
         EXPECT_TRUE(sensor_data_wrapper::is_secret_key(key)) << key;
     }
     for (const char* key : {"host", "a.b.username", "a.password.port", "a.b.mode", "tokens"}) {

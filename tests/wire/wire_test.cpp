@@ -2,6 +2,9 @@
 // the service writes the client must read, and the Windows forms of either.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
+
 #include "wsman_wire/auth.hpp"
 #include "wsman_wire/envelope.hpp"
 #include "wsman_wire/framing.hpp"
@@ -151,6 +154,23 @@ TEST(wsman_wire, faults_round_trip_with_their_codes_and_the_best_text) {
     const auto detail = deep.find("<s:Detail");
     deep.replace(detail, deep.find('>', detail) + 1 - detail, "<s:Detail>" + nest + "</s:Detail>");
     EXPECT_EQ("InternalError", parse_response(deep).fault->code());
+}
+
+// Faults as Windows hosts write them (windows_faults.json; the end-to-end test sends the same
+// replies through the simulator and checks what the module sees).
+TEST(wsman_wire, windows_faults_keep_every_code_and_the_providers_own_text) {
+    std::ifstream file(WMI_WINDOWS_FAULTS_JSON);
+    for (const auto& row : nlohmann::json::parse(file)) {
+        SCOPED_TRACE(row["name"].get<std::string>());
+        const response r = parse_response(row["xml"].get<std::string>());
+        ASSERT_TRUE(r.fault);
+        const auto& expected = row["parsed"];
+        EXPECT_EQ(expected["subcode"], r.fault->subcode);
+        EXPECT_EQ(expected["code"], r.fault->code());
+        EXPECT_EQ(expected["machine"], r.fault->machine);
+        EXPECT_EQ(expected["message"], r.fault->message);
+        EXPECT_EQ(r.fault->code(), r.fault->codes.front());
+    }
 }
 
 TEST(wsman_wire, foreign_or_broken_replies_are_malformed) {

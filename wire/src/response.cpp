@@ -185,28 +185,66 @@ void add_property(instance& row, pugi::xml_node node) {
     row.push_back(std::move(p));
 }
 
+// How deep provider faults may nest inside each other; Windows uses one level.
+constexpr int max_fault_nesting = 4;
+
+void add_code(received_fault& r, std::string code) {
+    if (!code.empty()) r.codes.push_back(std::move(code));
+}
+
+// Reads one f:WSManFault and the provider faults nested in it: their codes into `r`, the
+// innermost non-empty provider text into `provider_text`. Returns the fault's own text.
+std::string read_wsman_fault(pugi::xml_node wsf, received_fault& r, int depth,
+                             std::string& provider_text) {
+    add_code(r, wsf.attribute("Code").value());
+    auto msg = xml::child(wsf, ns::wsman_fault, "Message");
+    auto provider = xml::child(msg, ns::wsman_fault, "ProviderFault");
+    if (provider && depth > 0) {
+        if (std::string own = xml::trimmed_text(provider); !own.empty()) {
+            provider_text = std::move(own);
+        }
+        for (auto inner : provider.children()) {
+            if (!xml::is(inner, ns::wsman_fault, "WSManFault")) continue;
+            std::string deeper_provider;
+            std::string deeper = read_wsman_fault(inner, r, depth - 1, deeper_provider);
+            if (!deeper_provider.empty()) {
+                provider_text = std::move(deeper_provider);
+            } else if (!deeper.empty()) {
+                provider_text = std::move(deeper);
+            }
+        }
+    }
+    return xml::trimmed_text(msg);
+}
+
 received_fault parse_fault(pugi::xml_node f) {
     received_fault r;
     if (auto sub = xml::child(xml::child(f, ns::soap, "Code"), ns::soap, "Subcode")) {
         const std::string value = xml::trimmed_text(xml::child(sub, ns::soap, "Value"));
         r.subcode = std::string(xml::local_name(value.c_str()));
     }
-    r.message = xml::trimmed_text(xml::child(xml::child(f, ns::soap, "Reason"), ns::soap, "Text"));
+    // The most specific text wins: a provider's own, a WMI error's, the service's, the reason.
+    std::string provider_text;
+    std::string service_text;
+    std::string wmi_text;
     auto detail = xml::child(f, ns::soap, "Detail");
     if (auto wsf = xml::descendant(detail, ns::wsman_fault, "WSManFault")) {
         r.wsman_code = wsf.attribute("Code").value();
-        auto msg = xml::child(wsf, ns::wsman_fault, "Message");
-        std::string text = xml::trimmed_text(msg);
-        // Provider faults nest the text one level down.
-        if (text.empty())
-            text = xml::trimmed_text(xml::child(msg, ns::wsman_fault, "ProviderFault"));
-        if (!text.empty()) r.message = text;
+        r.machine = wsf.attribute("Machine").value();
+        service_text = read_wsman_fault(wsf, r, max_fault_nesting, provider_text);
     }
     if (auto wmi = xml::descendant(detail, ns::wmi_error, "MSFT_WmiError")) {
         r.wmi_code = xml::trimmed_text(xml::child(wmi, ns::wmi_error, "error_Code"));
-        std::string text = xml::trimmed_text(xml::child(wmi, ns::wmi_error, "Message"));
-        if (!text.empty() && r.wsman_code.empty()) r.message = text;
+        add_code(r, r.wmi_code);
+        wmi_text = xml::trimmed_text(xml::child(wmi, ns::wmi_error, "Message"));
     }
+    for (std::string* text : {&provider_text, &wmi_text, &service_text}) {
+        if (!text->empty()) {
+            r.message = std::move(*text);
+            return r;
+        }
+    }
+    r.message = xml::trimmed_text(xml::child(xml::child(f, ns::soap, "Reason"), ns::soap, "Text"));
     return r;
 }
 

@@ -116,8 +116,9 @@ void build_sensor(const json& sensor, const json& help_texts, std::set<std::stri
         out["FirstMetaStep"] = step;
         record_sections.push_back(parts.metascans[step]["Section"].get<std::string>());
     }
-    const auto checked = [&](const char* member, const std::set<std::string>& allowed,
-                             const char* what) {
+    // An init-capture: clang before 16 cannot capture a structured binding.
+    const auto checked = [&, &at = at](const char* member, const std::set<std::string>& allowed,
+                                       const char* what) {
         const auto values = string_list(sensor, member, at);
         for (const auto& v : values) require_one_of(v, allowed, what, at);
         return values;

@@ -90,6 +90,10 @@ TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
     for (const auto& [password, success] : {std::pair{"Secret-1", true}, {"wrong", false}}) {
         const auto result = only(host.check(1, document("wsman_check", password)), "check_result");
         EXPECT_EQ(result.value("success", !success), success) << password;
+        // A failed check says why in its result, not only in the check log.
+        const auto message = result.value("message", json());
+        EXPECT_EQ(success ? "" : "libwql.error.access_denied",
+                  message.is_object() ? message.at("key").get<std::string>().substr(2, 26) : "");
     }
 
     const std::vector<std::string> kinds{"cpu_load_sensor", "memory_sensor", "pagefile_sensor",
@@ -127,6 +131,15 @@ TEST(sensors_e2e, the_check_and_every_sensor_against_the_simulated_target) {
     EXPECT_GT(memory.at(3), 0.0);
     EXPECT_GT(values(results[2][1]).at(0), 0.0);
     EXPECT_EQ(values(results[3][1]).at(0), values(results[3][0]).at(0) + 60);
+    // A host callback calling back for the sensor whose scan it is inside of gets the
+    // re-entrant code instead of waiting for itself; another sensor scans as usual.
+    std::vector<int> nested;
+    const auto outer = host.scan_sensor(11, [&](const json&) {
+        nested = {host.scan_sensor(11).code, host.destroy_sensor(11).code,
+                  host.scan_sensor(12).code};
+    });
+    EXPECT_EQ(outer.code, 0);
+    EXPECT_EQ(nested, (std::vector<int>{9, 9, 0}));
     for (int id = 10; id < 14; ++id) EXPECT_EQ(host.destroy_sensor(id).code, 0);
 }
 

@@ -1,6 +1,7 @@
 // Kerberos against a throw-away realm on loopback (krb5kdc from the krb5-kdc package), through
 // libwql.so against the simulator: the IOV sealing layout both ways, SPNEGO choosing Kerberos,
-// "Kerberos only" mode, and the NTLM fallback for an address.
+// "Kerberos only" mode, and the NTLM fallback for an address; then the same accounts through
+// the module's exports (the probe's module_host): its check and a sensor.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -15,9 +16,12 @@
 
 #include "error_key.hpp"
 #include "libwql/libwql.hpp"
+#include "module_host.hpp"
 #include "recording_log.hpp"
 #include "simulator/simulator.hpp"
 #include "test_ca.hpp"
+#include "test_support.hpp"
+#include "valid_settings.hpp"
 
 extern char** environ;
 
@@ -108,16 +112,18 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new realm_en
 #define REQUIRE_REALM() \
     if (!realm_environment::ready()) GTEST_SKIP() << "no local KDC (package krb5-kdc)"
 
-// A DNS domain becomes the realm; an address has no service name, so Negotiate falls back
-// to NTLM, for a NetBIOS user as for a realm one; Kerberos only refuses a wrong password.
+// A DNS domain becomes the realm and user@REALM is taken as written; an address has no
+// service name, so Negotiate falls back to NTLM, for a NetBIOS user as for a realm one, and so
+// does DOMAIN\user; Kerberos only refuses a wrong password and a NetBIOS domain (no realm).
 // The same over HTTPS, with the logon bound to the TLS channel.
-TEST(kerberos, the_client_queries_by_name_in_both_modes_and_by_address_with_ntlm) {
+TEST(kerberos, the_client_and_the_module_log_on_for_every_principal_form_in_both_modes) {
     REQUIRE_REALM();
     const test_support::test_ca ca("Kerberos test CA");
     const std::string ca_file = ::testing::TempDir() + "wql_kerberos_ca.pem";
     std::ofstream(ca_file) << ca.certificate_pem();
     setenv("SSL_CERT_FILE", ca_file.c_str(), 1);
     const auto certificate = ca.issue("DNS:localhost,IP:127.0.0.1");
+    wmiprobe::module_host host(LIBWMI_PATH);
     for (const bool https : {false, true}) {
         SCOPED_TRACE(https ? "HTTPS" : "HTTP");
         test_support::recording_log logons;
@@ -128,11 +134,13 @@ TEST(kerberos, the_client_queries_by_name_in_both_modes_and_by_address_with_ntlm
             options.require_channel_binding = true;
         }
         options.users = {sim::parse_user_account(std::string("WQL.TEST\\krbuser:") + password),
+                         sim::parse_user_account(std::string("WQL\\krbuser:") + password),
                          sim::parse_user_account("TESTDOM\\testuser:Secr3t!pass")};
         options.log = [&](const std::string& line) { logons.log(7, line); };
         sim::simulator target(
             sim::machine_model::parse(
-                R"({"namespaces": {"root\\cimv2": {"Win32_OperatingSystem": {"instances": [{"Caption": "W"}]}}}})",
+                R"({"namespaces": {"root\\cimv2": {"Win32_OperatingSystem": {"instances": [
+                    {"Caption": "W", "FreePhysicalMemory": 1024, "TotalVisibleMemorySize": 4096}]}}}})",
                 "kerberos"),
             options);
         target.start();
@@ -147,6 +155,11 @@ TEST(kerberos, the_client_queries_by_name_in_both_modes_and_by_address_with_ntlm
              "no exception"},
             {"127.0.0.1", "wql.test", "krbuser", password, 0, "WQL.TEST\\krbuser", "no exception"},
             {"localhost", "wql.test", "krbuser", "wrong", 1, "", "libwql.error.access_denied"},
+            {"localhost", "", "krbuser@WQL.TEST", password, 1, "krbuser@WQL.TEST", "no exception"},
+            {"localhost", "any", "krbuser@WQL.TEST", password, 0, "krbuser@WQL.TEST",
+             "no exception"},
+            {"localhost", "", "WQL\\krbuser", password, 0, "WQL\\krbuser", "no exception"},
+            {"localhost", "", "WQL\\krbuser", password, 1, "", "libwql.error.access_denied"},
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.host) + " " + c.user + " mode " + std::to_string(c.mode));
@@ -164,6 +177,28 @@ TEST(kerberos, the_client_queries_by_name_in_both_modes_and_by_address_with_ntlm
             if (*c.peer) {
                 EXPECT_TRUE(logons.contains(std::string("logon: ") + c.peer));
             }
+            // The module, given the account as a user types it: the check says whether and why,
+            // a sensor scans.
+            const auto document = [&](const char* kind) {
+                return test_support::settings_document(
+                    kind, test_kinds::settings(
+                              {{"host", c.host},
+                               {"logging", "disabled"},
+                               {test_kinds::compatibility + "port", std::to_string(target.port())},
+                               {test_kinds::compatibility + "protocol", https ? "https" : "http"},
+                               {test_kinds::credentials + "domain", c.domain},
+                               {test_kinds::credentials + "username", c.user},
+                               {test_kinds::credentials + "password", c.secret},
+                               {test_kinds::credentials + "mode",
+                                c.mode == 1 ? "kerberos_only" : "negotiate"}}));
+            };
+            const auto check = host.check(1, document("wsman_check")).messages.back();
+            EXPECT_EQ(std::string(c.expected) == "no exception", check.at("success"));
+            EXPECT_EQ(check.at("message").is_null(), check.at("success")) << check.dump();
+            ASSERT_EQ(0, host.create_sensor(2, document("memory_sensor")).code);
+            const auto scan = host.scan_sensor(2).messages.back();
+            EXPECT_EQ(check.at("success") ? 0 : 3, scan.at("response_code")) << scan.dump();
+            EXPECT_EQ(0, host.destroy_sensor(2).code);
         }
     }
 }

@@ -150,6 +150,7 @@ struct fault_case {
     sim::scripted_reply reply;
     int times;  // 0: every time
     const char* expected;
+    const char* detail = "";  // text the error must carry (the target's own words)
 };
 
 const fault_case fault_cases[] = {
@@ -201,8 +202,26 @@ const fault_case fault_cases[] = {
      0, "libwql.error.getinstance_failed"},
 };
 
+// Faults as Windows hosts write them (tests/wire/windows_faults.json, also read by the wire's
+// parser test), sent sealed by the simulator as its reply.
+std::vector<fault_case> all_fault_cases() {
+    static const nlohmann::json rows =
+        nlohmann::json::parse(std::ifstream(WMI_WINDOWS_FAULTS_JSON));
+    std::vector<fault_case> cases(std::begin(fault_cases), std::end(fault_cases));
+    for (const auto& row : rows) {
+        const auto text = [&](const char* key) -> const std::string& {
+            return row[key].get_ref<const std::string&>();
+        };
+        cases.push_back({text("name").c_str(), text("action").c_str(),
+                         with_body(reply_fault::none, 500, text("xml")), row["times"].get<int>(),
+                         text("outcome").c_str(),
+                         row.contains("detail") ? text("detail").c_str() : ""});
+    }
+    return cases;
+}
+
 TEST_F(wql_simulator, every_fault_is_recovered_or_reported_by_its_key) {
-    for (const fault_case& c : fault_cases) {
+    for (const fault_case& c : all_fault_cases()) {
         SCOPED_TRACE(c.name);
         start_values();
         ASSERT_EQ(1u, count("SELECT Caption FROM Win32_OperatingSystem"));
@@ -214,8 +233,17 @@ TEST_F(wql_simulator, every_fault_is_recovered_or_reported_by_its_key) {
         });
         const bool refuse = c.action != nullptr && std::string(c.action) == "refuse";
         if (refuse) target_->stop();
-        const std::string key = error_key([&] { EXPECT_EQ(250u, count(services)); });
+        std::string what;
+        const std::string key = error_key([&] {
+            try {
+                EXPECT_EQ(250u, count(services));
+            } catch (const std::exception& e) {
+                what = e.what();
+                throw;
+            }
+        });
         EXPECT_EQ(*c.expected ? c.expected : "no exception", key);
+        EXPECT_NE(std::string::npos, what.find(c.detail)) << what;
         if (refuse) target_->start();
         // The client stays usable.
         target_->set_script({});

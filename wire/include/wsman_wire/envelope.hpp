@@ -43,11 +43,19 @@ private:
 };
 
 // A SOAP fault as a client reads it; codes stay text, since a reply may carry anything.
+// Windows nests a provider's own fault inside the service's: f:WSManFault/f:Message/
+// f:ProviderFault, which holds either text or another f:WSManFault (and sometimes an
+// MSFT_WmiError); both levels are read.
 struct received_fault {
     std::string subcode;     // local name of s:Subcode/s:Value, e.g. "TimedOut"
-    std::string wsman_code;  // f:WSManFault@Code, decimal
+    std::string wsman_code;  // outermost f:WSManFault@Code, decimal
     std::string wmi_code;    // MSFT_WmiError error_Code, decimal
-    std::string message;     // best human text: f:Message, WMI Message, s:Reason/s:Text
+    std::string machine;     // outermost f:WSManFault@Machine
+    // Best human text: the innermost provider text, else f:Message, WMI Message, s:Reason.
+    std::string message;
+    // Every code of the detail, outermost first: WSManFault codes at each level, then WMI
+    // error codes. A provider's HRESULT may sit only in a nested level.
+    std::vector<std::string> codes;
     // The most specific code: WSManFault@Code, else the WMI code, else the subcode.
     std::string code() const;
 };

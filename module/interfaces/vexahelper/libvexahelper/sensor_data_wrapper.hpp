@@ -36,8 +36,8 @@ public:
     // an invalid document gives {"error": reason} and never echoes its bytes.
     std::string to_json() const;
 
-    // Whether a setting key holds a secret: its last dot-separated part is "password" or
-    // "zarvelcloudapikey", or ends in "password", "secret", "apikey" or "token".
+    // Whether a setting key holds a secret: its last dot-separated part, in any letter case,
+    // is "zarvelcloudapikey" or ends in "password", "secret", "apikey" or "token".
     static bool is_secret_key(const std::string& key);
 
 private:
