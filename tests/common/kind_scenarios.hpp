@@ -90,12 +90,12 @@ private:
 
     // A list answers every query; an object answers by class.
     template <typename Value>
-    static std::map<std::string, Value> by_query(const json& spec, Value (*make)(const json&)) {
+    static std::map<std::string, Value> by_query(const json& given, Value (*make)(const json&)) {
         std::map<std::string, Value> table;
-        if (spec.is_object()) {
-            for (const auto& [key, value] : spec.items()) table[key] = make(value);
-        } else if (!spec.is_null() && spec != "") {
-            table[""] = make(spec);
+        if (given.is_object()) {
+            for (const auto& [key, value] : given.items()) table[key] = make(value);
+        } else if (!given.is_null() && given != "") {
+            table[""] = make(given);
         }
         return table;
     }
