@@ -269,36 +269,17 @@ TEST_F(wql_simulator, wmi_faults_raise_the_typed_exceptions_and_spare_the_sessio
     EXPECT_EQ(1u, target_->statistics().handshakes);
 }
 
-TEST_F(wql_simulator, one_handshake_serves_sessions_in_parallel_without_leaking_secrets) {
+// Parallel sessions and the bound on connections are the pool test's; here: a refused password
+// poisons nothing and no secret or token reaches either side's log.
+TEST_F(wql_simulator, a_refused_password_leaves_no_trace_and_the_right_one_works) {
     start_values();
     EXPECT_EQ("libwql.error.access_denied",
               error_key([&] { session("not-the-password")->query(services, "root\\cimv2"); }));
-    std::shared_ptr<libwql::wsman_client_interface> client = std::move(client_);
-    std::atomic<std::size_t> rows{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 5; ++i) {
-                auto s = client->open_session(
-                    {"127.0.0.1", "LAB", "monitor", password, 0, target_->port()});
-                rows += s->query("SELECT Caption FROM Win32_OperatingSystem", "root\\cimv2")
-                            ->get_rows()
-                            .size();
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(20u, rows.load());
-    // Connections killed between scans: the next query connects again.
-    target_->drop_connections();
-    EXPECT_EQ(1u,
-              client->open_session({"127.0.0.1", "LAB", "monitor", password, 0, target_->port()})
-                  ->query("SELECT Caption FROM Win32_OperatingSystem", "root\\cimv2")
-                  ->get_rows()
-                  .size());
-    // Connections are reused once returned: never more than the threads that ran at once.
+    EXPECT_EQ(1u, session()
+                      ->query("SELECT Caption FROM Win32_OperatingSystem", "root\\cimv2")
+                      ->get_rows()
+                      .size());
     const auto stats = target_->statistics();
-    EXPECT_LE(stats.connections, 6u);
     EXPECT_EQ(stats.connections, stats.handshakes + 1);  // + the refused one
     EXPECT_TRUE(target_log_.contains("logon: LAB\\monitor"));
     EXPECT_TRUE(target_log_.contains("Enumerate root\\cimv2: SELECT Caption"));
