@@ -1,10 +1,9 @@
 #include "wsman_wire/gss_context.hpp"
 
+#include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -48,7 +47,7 @@ std::string describe(OM_uint32 major, OM_uint32 minor, gss_OID mech) {
 
 void check(OM_uint32 major, OM_uint32 minor, const char* what, gss_OID mech = GSS_C_NO_OID) {
     if (GSS_ERROR(major))
-        throw gss_error(std::string(what) + ": " + describe(major, minor, mech), major, minor);
+        throw gss_error(std::string(what) + ": " + describe(major, minor, mech), major);
 }
 
 bool same_oid(gss_OID a, const gss_OID_desc& b) {
@@ -70,31 +69,50 @@ std::string take(gss_buffer_desc& buffer) {
 
 }  // namespace
 
-std::string principal_name(const std::string& user, const std::string& domain, bool kerberos_only) {
-    if (user.find('\\') != std::string::npos || user.find('@') != std::string::npos ||
-        domain.empty()) {
-        return user;
+struct gss_context::state {
+    state() = default;
+    state(const state&) = delete;
+    state& operator=(const state&) = delete;
+    ~state() {
+        OM_uint32 minor = 0;
+        if (context != GSS_C_NO_CONTEXT) gss_delete_sec_context(&minor, &context, GSS_C_NO_BUFFER);
+        if (credential != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &credential);
+        if (target != GSS_C_NO_NAME) gss_release_name(&minor, &target);
+        if (peer != GSS_C_NO_NAME) gss_release_name(&minor, &peer);
     }
-    // Kerberos needs user@REALM; a DNS-style domain is taken as the realm. A NetBIOS domain
-    // only makes sense to NTLM.
-    if (kerberos_only || domain.find('.') != std::string::npos) {
-        std::string realm = domain;
-        std::transform(realm.begin(), realm.end(), realm.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        return user + "@" + realm;
-    }
-    return domain + "\\" + user;
+
+    bool initiator = false;
+    bool established = false;
+    bool kerberos = false;
+    gss_ctx_id_t context = GSS_C_NO_CONTEXT;
+    gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
+    gss_name_t target = GSS_C_NO_NAME;
+    gss_name_t peer = GSS_C_NO_NAME;
+    gss_OID mechanism = GSS_C_NO_OID;
+    std::string channel_binding;
+    bool channel_bound = false;
+};
+
+gss_context::gss_context(std::unique_ptr<state> state) : state_(std::move(state)) {}
+gss_context::gss_context(gss_context&& other) noexcept = default;
+gss_context& gss_context::operator=(gss_context&& other) noexcept = default;
+gss_context::~gss_context() = default;
+
+gss_context::state& gss_context::live() {
+    if (!state_) throw gss_error("the security context was moved away", GSS_S_NO_CONTEXT);
+    return *state_;
 }
 
-gss_error::gss_error(const std::string& what, OM_uint32 major, OM_uint32)
-    : std::runtime_error(what), major_(major) {}
+bool gss_context::established() const { return state_ && state_->established; }
+bool gss_context::uses_kerberos() const { return state_ && state_->kerberos; }
+bool gss_context::channel_bound() const { return state_ && state_->channel_bound; }
 
 gss_context gss_context::initiator(const std::string& user, const std::string& password,
                                    const std::string& target_host, gss_mechanism mechanism,
                                    std::string channel_binding) {
-    gss_context ctx;
-    ctx.initiator_ = true;
-    ctx.channel_binding_ = std::move(channel_binding);
+    auto ctx = std::make_unique<state>();
+    ctx->initiator = true;
+    ctx->channel_binding = std::move(channel_binding);
     OM_uint32 minor = 0;
     gss_name_t user_name = GSS_C_NO_NAME;
     auto user_buffer = buffer_of(user);
@@ -107,56 +125,28 @@ gss_context gss_context::initiator(const std::string& user, const std::string& p
     auto password_buffer = buffer_of(password);
     major =
         gss_acquire_cred_with_password(&minor, user_name, &password_buffer, GSS_C_INDEFINITE,
-                                       &mechs, GSS_C_INITIATE, &ctx.credential_, nullptr, nullptr);
+                                       &mechs, GSS_C_INITIATE, &ctx->credential, nullptr, nullptr);
     OM_uint32 ignored = 0;
     gss_release_name(&ignored, &user_name);
     check(major, minor, "cannot acquire credentials", mech);
 
     const std::string service = "HTTP@" + target_host;
     auto service_buffer = buffer_of(service);
-    major = gss_import_name(&minor, &service_buffer, GSS_C_NT_HOSTBASED_SERVICE, &ctx.target_);
+    major = gss_import_name(&minor, &service_buffer, GSS_C_NT_HOSTBASED_SERVICE, &ctx->target);
     check(major, minor, "cannot use the target name");
-    ctx.mechanism_ = mech;
-    return ctx;
+    ctx->mechanism = mech;
+    return gss_context(std::move(ctx));
 }
 
 gss_context gss_context::acceptor(std::string channel_binding) {
-    gss_context ctx;
-    ctx.channel_binding_ = std::move(channel_binding);
-    return ctx;
-}
-
-gss_context::gss_context(gss_context&& other) noexcept { *this = std::move(other); }
-
-gss_context& gss_context::operator=(gss_context&& other) noexcept {
-    if (this != &other) {
-        release();
-        initiator_ = other.initiator_;
-        established_ = other.established_;
-        kerberos_ = other.kerberos_;
-        context_ = std::exchange(other.context_, GSS_C_NO_CONTEXT);
-        credential_ = std::exchange(other.credential_, GSS_C_NO_CREDENTIAL);
-        target_ = std::exchange(other.target_, GSS_C_NO_NAME);
-        peer_ = std::exchange(other.peer_, GSS_C_NO_NAME);
-        mechanism_ = other.mechanism_;
-        channel_binding_ = std::move(other.channel_binding_);
-        channel_bound_ = other.channel_bound_;
-    }
-    return *this;
-}
-
-gss_context::~gss_context() { release(); }
-
-void gss_context::release() noexcept {
-    OM_uint32 minor = 0;
-    if (context_ != GSS_C_NO_CONTEXT) gss_delete_sec_context(&minor, &context_, GSS_C_NO_BUFFER);
-    if (credential_ != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &credential_);
-    if (target_ != GSS_C_NO_NAME) gss_release_name(&minor, &target_);
-    if (peer_ != GSS_C_NO_NAME) gss_release_name(&minor, &peer_);
+    auto ctx = std::make_unique<state>();
+    ctx->channel_binding = std::move(channel_binding);
+    return gss_context(std::move(ctx));
 }
 
 std::string gss_context::step(std::string_view input) {
-    if (established_) {
+    auto& st = live();
+    if (st.established) {
         if (input.empty()) return {};
     }
     OM_uint32 minor = 0;
@@ -167,34 +157,36 @@ std::string gss_context::step(std::string_view input) {
     OM_uint32 granted = 0;
     // Address fields stay zero: NTLM refuses anything else, and TLS binds the channel.
     gss_channel_bindings_struct binding{};
-    binding.application_data = buffer_of(channel_binding_);
+    binding.application_data = buffer_of(st.channel_binding);
     const gss_channel_bindings_t bindings =
-        channel_binding_.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &binding;
-    if (initiator_) {
+        st.channel_binding.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &binding;
+    if (st.initiator) {
         const OM_uint32 flags = GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG | GSS_C_CONF_FLAG |
                                 GSS_C_REPLAY_FLAG | GSS_C_SEQUENCE_FLAG;
         major = gss_init_sec_context(
-            &minor, credential_, &context_, target_, mechanism_, flags, GSS_C_INDEFINITE, bindings,
-            input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr, nullptr);
+            &minor, st.credential, &st.context, st.target, st.mechanism, flags, GSS_C_INDEFINITE,
+            bindings, input.empty() ? GSS_C_NO_BUFFER : &in, &actual, &out, nullptr, nullptr);
     } else {
-        major = gss_accept_sec_context(&minor, &context_, GSS_C_NO_CREDENTIAL, &in, bindings,
-                                       &peer_, &actual, &out, &granted, nullptr, nullptr);
+        major = gss_accept_sec_context(&minor, &st.context, GSS_C_NO_CREDENTIAL, &in, bindings,
+                                       &st.peer, &actual, &out, &granted, nullptr, nullptr);
     }
     std::string token = take(out);
-    check(major, minor, "authentication failed", mechanism_);
+    check(major, minor, "authentication failed", st.mechanism);
     if (!(major & GSS_S_CONTINUE_NEEDED)) {
-        established_ = true;
-        kerberos_ = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
-        channel_bound_ = (granted & GSS_C_CHANNEL_BOUND_FLAG) != 0;
+        st.established = true;
+        st.kerberos = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
+        st.channel_bound = (granted & GSS_C_CHANNEL_BOUND_FLAG) != 0;
     }
     return token;
 }
 
 std::string gss_context::peer_name() const {
-    if (peer_ == GSS_C_NO_NAME) return {};
+    if (!state_) return {};
+    const auto& st = *state_;
+    if (st.peer == GSS_C_NO_NAME) return {};
     OM_uint32 minor = 0;
     gss_buffer_desc buffer{0, nullptr};
-    if (GSS_ERROR(gss_display_name(&minor, peer_, &buffer, nullptr))) return {};
+    if (GSS_ERROR(gss_display_name(&minor, st.peer, &buffer, nullptr))) return {};
     std::string name = take(buffer);
     // Some mechanisms count the terminating NUL in the length.
     while (!name.empty() && name.back() == '\0') name.pop_back();
@@ -202,18 +194,20 @@ std::string gss_context::peer_name() const {
 }
 
 std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
-    if (!established_) throw gss_error("cannot seal before authentication", GSS_S_NO_CONTEXT, 0);
+    auto& st = live();
+    if (!st.established) throw gss_error("cannot seal before authentication", GSS_S_NO_CONTEXT);
     OM_uint32 minor = 0;
     int conf = 0;
-    if (kerberos_) {
+    if (st.kerberos) {
         std::string data(plain);
         gss_iov_buffer_desc iov[3] = {};
         iov[0].type = GSS_IOV_BUFFER_TYPE_HEADER | GSS_IOV_BUFFER_FLAG_ALLOCATE;
         iov[1].type = GSS_IOV_BUFFER_TYPE_DATA;
         iov[1].buffer = buffer_of(data);
         iov[2].type = GSS_IOV_BUFFER_TYPE_PADDING | GSS_IOV_BUFFER_FLAG_ALLOCATE;
-        const OM_uint32 major = gss_wrap_iov(&minor, context_, 1, GSS_C_QOP_DEFAULT, &conf, iov, 3);
-        check(major, minor, "cannot seal the message", mechanism_);
+        const OM_uint32 major =
+            gss_wrap_iov(&minor, st.context, 1, GSS_C_QOP_DEFAULT, &conf, iov, 3);
+        check(major, minor, "cannot seal the message", st.mechanism);
         std::string header(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
         data.append(static_cast<const char*>(iov[2].buffer.value), iov[2].buffer.length);
         gss_release_iov_buffer(&minor, iov, 3);
@@ -221,21 +215,22 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
     }
     auto in = buffer_of(plain);
     gss_buffer_desc out{0, nullptr};
-    const OM_uint32 major = gss_wrap(&minor, context_, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
+    const OM_uint32 major = gss_wrap(&minor, st.context, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
     std::string wrapped = take(out);
-    check(major, minor, "cannot seal the message", mechanism_);
-    if (!conf) throw gss_error("the mechanism did not encrypt the message", GSS_S_FAILURE, 0);
+    check(major, minor, "cannot seal the message", st.mechanism);
+    if (!conf) throw gss_error("the mechanism did not encrypt the message", GSS_S_FAILURE);
     if (wrapped.size() < ntlm_signature_size) {
-        throw gss_error("sealed message shorter than its signature", GSS_S_FAILURE, 0);
+        throw gss_error("sealed message shorter than its signature", GSS_S_FAILURE);
     }
     return {wrapped.substr(0, ntlm_signature_size), wrapped.substr(ntlm_signature_size)};
 }
 
 std::string gss_context::unseal(std::string_view header, std::string_view data) {
-    if (!established_) throw gss_error("cannot unseal before authentication", GSS_S_NO_CONTEXT, 0);
+    auto& st = live();
+    if (!st.established) throw gss_error("cannot unseal before authentication", GSS_S_NO_CONTEXT);
     OM_uint32 minor = 0;
     int conf = 0;
-    if (kerberos_) {
+    if (st.kerberos) {
         std::string head(header);
         std::string body(data);
         gss_iov_buffer_desc iov[3] = {};
@@ -244,9 +239,9 @@ std::string gss_context::unseal(std::string_view header, std::string_view data) 
         iov[1].type = GSS_IOV_BUFFER_TYPE_DATA;
         iov[1].buffer = buffer_of(body);
         iov[2].type = GSS_IOV_BUFFER_TYPE_DATA;
-        const OM_uint32 major = gss_unwrap_iov(&minor, context_, &conf, nullptr, iov, 3);
-        check(major, minor, "cannot unseal the message", mechanism_);
-        if (!conf) throw gss_error("the message was not encrypted", GSS_S_FAILURE, 0);
+        const OM_uint32 major = gss_unwrap_iov(&minor, st.context, &conf, nullptr, iov, 3);
+        check(major, minor, "cannot unseal the message", st.mechanism);
+        if (!conf) throw gss_error("the message was not encrypted", GSS_S_FAILURE);
         body.resize(iov[1].buffer.length);
         return body;
     }
@@ -255,10 +250,10 @@ std::string gss_context::unseal(std::string_view header, std::string_view data) 
     joined.append(header).append(data);
     auto in = buffer_of(joined);
     gss_buffer_desc out{0, nullptr};
-    const OM_uint32 major = gss_unwrap(&minor, context_, &in, &out, &conf, nullptr);
+    const OM_uint32 major = gss_unwrap(&minor, st.context, &in, &out, &conf, nullptr);
     std::string plain = take(out);
-    check(major, minor, "cannot unseal the message", mechanism_);
-    if (!conf) throw gss_error("the message was not encrypted", GSS_S_FAILURE, 0);
+    check(major, minor, "cannot unseal the message", st.mechanism);
+    if (!conf) throw gss_error("the message was not encrypted", GSS_S_FAILURE);
     return plain;
 }
 

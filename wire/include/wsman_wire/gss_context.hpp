@@ -1,10 +1,11 @@
 #pragma once
 
-// One GSSAPI security context (Negotiate, Kerberos or NTLM) and the WinRM way of sealing
-// messages with it. Both ends use it: a client as initiator, a service as acceptor.
+// One security context (Negotiate, Kerberos or NTLM) and the WinRM way of sealing messages
+// with it. Both ends use it: a client as initiator, a service as acceptor. The interface names
+// no platform type: the implementation behind it (GSSAPI here) is chosen at build time.
 
-#include <gssapi/gssapi.h>
-
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -12,14 +13,16 @@
 
 namespace wsman_wire {
 
-// A GSSAPI failure with the mechanism's own text; never contains credentials.
+// A security failure with the mechanism's own text; never contains credentials. `status` is
+// the implementation's major status code (0 when there is none).
 class gss_error : public std::runtime_error {
 public:
-    gss_error(const std::string& what, OM_uint32 major, OM_uint32 minor);
-    OM_uint32 major() const { return major_; }
+    explicit gss_error(const std::string& what, std::uint32_t status = 0)
+        : std::runtime_error(what), status_(status) {}
+    std::uint32_t status() const { return status_; }
 
 private:
-    OM_uint32 major_;
+    std::uint32_t status_;
 };
 
 enum class gss_mechanism {
@@ -49,12 +52,12 @@ public:
     // Feeds the peer's token (empty for the initiator's first leg) and returns the token to
     // send, which may be empty. Throws gss_error when authentication fails.
     std::string step(std::string_view input);
-    bool established() const { return established_; }
+    bool established() const;
     // True when the negotiated mechanism is Kerberos (decides the sealing layout).
-    bool uses_kerberos() const { return kerberos_; }
+    bool uses_kerberos() const;
     // Acceptor: the initiator proved the channel binding (mechanisms accept a logon that
     // carries none).
-    bool channel_bound() const { return channel_bound_; }
+    bool channel_bound() const;
     // The authenticated peer, e.g. "TESTDOM\testuser" (acceptor side).
     std::string peer_name() const;
 
@@ -64,19 +67,12 @@ public:
     std::string unseal(std::string_view header, std::string_view data);
 
 private:
-    gss_context() = default;
-    void release() noexcept;
+    struct state;
+    explicit gss_context(std::unique_ptr<state> state);
+    // The state of a context that was not moved from; throws gss_error otherwise.
+    state& live();
 
-    bool initiator_ = false;
-    bool established_ = false;
-    bool kerberos_ = false;
-    gss_ctx_id_t context_ = GSS_C_NO_CONTEXT;
-    gss_cred_id_t credential_ = GSS_C_NO_CREDENTIAL;
-    gss_name_t target_ = GSS_C_NO_NAME;
-    gss_name_t peer_ = GSS_C_NO_NAME;
-    gss_OID mechanism_ = GSS_C_NO_OID;
-    std::string channel_binding_;
-    bool channel_bound_ = false;
+    std::unique_ptr<state> state_;
 };
 
 // The principal GSSAPI is given for a user: "DOMAIN\\name" and "name@REALM" as entered; a
