@@ -1,11 +1,13 @@
 #include "app.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ostream>
 
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
+#include "nagios.hpp"
 #include "state_file.hpp"
 
 namespace wmiprobe {
@@ -32,6 +34,13 @@ void add_target_options(CLI::App& command, options& opts) {
                     "setting key=value, keys as in the settings document (repeatable)")
         ->expected(1)
         ->take_all();
+}
+
+// The plugin line of a run that could not measure: usage, or the module failed.
+int print_unknown(std::ostream& out, const std::string& why) {
+    const auto line = nagios_failure_line(exit_failure, "wmiprobe: " + why);
+    out << line.text << "\n";
+    return line.exit_code();
 }
 
 }  // namespace
@@ -62,6 +71,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         ->check(CLI::Range(0.0, 86400.0));
     scan->add_option("--state", opts.state_file,
                      "file keeping channels and persistent data between runs");
+    scan->add_flag("--nagios", opts.nagios,
+                   "print one Nagios/Icinga plugin line; exit 0 OK, 1 WARNING, 2 CRITICAL, "
+                   "3 UNKNOWN");
     auto* demo = app.add_subcommand("demo", "run everything against the simulated target");
 
     std::vector<std::string> argv_text{"wmiprobe"};
@@ -72,13 +84,19 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, out, err);
+        // A plugin's usage mistake is UNKNOWN; opts.nagios is not reliable after a failed parse.
+        if (code != 0 && std::ranges::find(arguments, "--nagios") != arguments.end()) {
+            return print_unknown(out, e.what());
+        }
         return code == 0 ? exit_ok : exit_failure;
     }
+    opts.progress_line = context.err_is_terminal;
 
     // The WQL client verifies HTTPS targets against OpenSSL's default trust store, which
     // SSL_CERT_FILE replaces; set before the module makes its first connection.
     if (!opts.ca_file.empty()) setenv("SSL_CERT_FILE", opts.ca_file.c_str(), 1);
 
+    std::string failure;
     try {
         session s(opts, out, err);
         if (info->parsed()) {
@@ -99,17 +117,18 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         err << "no command given\n";
         return exit_failure;
     } catch (const usage_error& e) {
-        err << "wmiprobe: " << e.what() << "\n";
+        failure = e.what();
     } catch (const std::invalid_argument& e) {
-        err << "wmiprobe: " << e.what() << "\n";
+        failure = e.what();
     } catch (const module_error& e) {
-        err << "wmiprobe: " << e.what() << "\n";
+        failure = e.what();
     } catch (const state_error& e) {
-        err << "wmiprobe: " << e.what() << "\n";
+        failure = e.what();
     } catch (const std::exception& e) {
-        err << "wmiprobe: unexpected failure: " << e.what() << "\n";
+        failure = std::string("unexpected failure: ") + e.what();
     }
-    return exit_failure;
+    err << "wmiprobe: " << failure << "\n";
+    return opts.nagios ? print_unknown(out, failure) : exit_failure;
 }
 
 }  // namespace wmiprobe

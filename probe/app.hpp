@@ -15,6 +15,8 @@ struct app_context {
     std::function<std::unique_ptr<demo_target>()> make_target = make_simulated_target;
     // Seconds between the two scan rounds of the demo.
     double demo_pause_seconds = 1.0;
+    // Standard error is a terminal: meta-scan progress is one line there, rewritten in place.
+    bool err_is_terminal = false;
 };
 
 // The whole program: `arguments` without the program name; results to `out`, errors to

@@ -19,6 +19,7 @@ discovery run_discover(session& s, const kind_entry& kind,
     const auto outcome =
         s.host().meta_scan(probe_sensor_id, discovery_request,
                            settings_document(kind.name, settings), s.progress_printer());
+    s.end_progress();
     s.print_raw(outcome);
     auto found = discover_verdict(kind.name, outcome, s.texts());
     s.print(found);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 
 #include "app.hpp"
@@ -11,5 +13,7 @@ extern "C" __attribute__((visibility("default"))) const char* __lsan_default_sup
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return wmiprobe::run(arguments, std::cout, std::cerr);
+    wmiprobe::app_context context;
+    context.err_is_terminal = isatty(STDERR_FILENO) != 0;
+    return wmiprobe::run(arguments, std::cout, std::cerr, context);
 }

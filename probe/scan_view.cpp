@@ -214,6 +214,7 @@ scan_report sensor_view::report(const nlohmann::json& result, std::int64_t now_u
             out.rows.push_back(std::move(row));
             continue;
         }
+        row.raw = raw;
         const double factor = number_member(definition, "factor").value_or(1.0);
         const bool integer = channel.value("kind", "") == "integer";
         const auto unit = definition.value("unit", 7u);

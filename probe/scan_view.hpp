@@ -22,6 +22,8 @@ struct channel_row {
     // Why the row is marked: the crossed limit, the lookup state, "first reading".
     std::string note;
     level mark = level::none;
+    // The number as the module sent it (a counter's cumulative reading, before the factor).
+    std::optional<double> raw;
 };
 
 struct scan_report {

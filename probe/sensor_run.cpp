@@ -35,11 +35,11 @@ std::optional<int> sensor_run::create(const std::map<std::string, std::string>& 
     for (const auto& message : outcome.messages) {
         view_.take(message);
     }
-    const auto shown = create_verdict(kind_.name, outcome, s_.texts());
-    s_.print(shown);
-    implemented_ = shown.implemented;
+    last_verdict_ = create_verdict(kind_.name, outcome, s_.texts());
+    s_.print(last_verdict_);
+    implemented_ = last_verdict_.implemented;
     if (outcome.code != 0) {
-        return shown.exit_code;
+        return last_verdict_.exit_code;
     }
     created_ = true;
     return std::nullopt;
@@ -49,9 +49,14 @@ int sensor_run::scan(const std::string& title) {
     const auto outcome = s_.host().scan_sensor(id_);
     const std::int64_t arrived = now_us();
     s_.print_raw(outcome);
-    const auto shown = scan_verdict(kind_.name, id_, title, outcome, view_, arrived);
-    s_.print(shown);
-    return shown.exit_code;
+    scan_report report;
+    last_verdict_ = scan_verdict(kind_.name, id_, title, outcome, view_, arrived, &report);
+    s_.print(last_verdict_);
+    last_report_.reset();
+    if (last_verdict_.exit_code != exit_failure) {
+        last_report_ = std::move(report);
+    }
+    return last_verdict_.exit_code;
 }
 
 }  // namespace wmiprobe

@@ -8,6 +8,7 @@
 #include "session.hpp"
 #include "settings.hpp"
 #include "state_file.hpp"
+#include "verdicts.hpp"
 
 namespace wmiprobe {
 
@@ -25,6 +26,10 @@ public:
     bool implemented() const { return implemented_; }
     // One scan shown under `title`; returns its exit code.
     int scan(const std::string& title);
+    // What the last create or scan showed, and the report of the last scan's result (empty
+    // when that scan sent none).
+    const verdict& last_verdict() const { return last_verdict_; }
+    const std::optional<scan_report>& last_report() const { return last_report_; }
 
 private:
     session& s_;
@@ -32,6 +37,8 @@ private:
     int id_;
     sensor_state& state_;
     sensor_view view_;
+    verdict last_verdict_;
+    std::optional<scan_report> last_report_;
     bool created_ = false;
     bool implemented_ = true;
 };

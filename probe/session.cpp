@@ -1,6 +1,7 @@
 #include "session.hpp"
 
 #include <ostream>
+#include <string>
 
 namespace wmiprobe {
 
@@ -12,6 +13,19 @@ nlohmann::json information_document(const std::string& raw) {
         throw module_error("the module information message is not a JSON object");
     }
     return std::move(message["document"]);
+}
+
+// At most `columns` code points of UTF-8 text, control characters blanked.
+std::string first_columns(const std::string& text, std::size_t columns) {
+    std::string kept;
+    for (const char c : text) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        if (!continuation && columns-- == 0) {
+            break;
+        }
+        kept += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+    return kept;
 }
 
 }  // namespace
@@ -39,7 +53,7 @@ void session::print_raw(const call_outcome& outcome) {
 }
 
 void session::print(const verdict& shown) {
-    if (!raw()) {
+    if (!raw() && !opts_.nagios) {
         out_ << shown.out;
     }
     err_ << shown.err;
@@ -47,12 +61,27 @@ void session::print(const verdict& shown) {
 
 message_observer session::progress_printer() {
     return [this](const nlohmann::json& message) {
-        if (!raw() && message.value("type", "") == "metascan_progress") {
-            out_ << "  ... " << message.value("progress", 0) << " " << message.value("text", "")
-                 << "\n"
-                 << std::flush;
+        if (raw() || message.value("type", "") != "metascan_progress") {
+            return;
         }
+        const std::string line = "  ... " + std::to_string(message.value("progress", 0)) + " " +
+                                 message.value("text", "");
+        if (!opts_.progress_line) {
+            out_ << line << "\n" << std::flush;
+            return;
+        }
+        // Back to the line's start and erase it; kept within a narrow terminal's width, since a
+        // wrapped line cannot be rewritten.
+        err_ << "\r\033[K" << first_columns(line, 79) << std::flush;
+        progress_shown_ = true;
     };
+}
+
+void session::end_progress() {
+    if (progress_shown_) {
+        err_ << "\r\033[K" << std::flush;
+        progress_shown_ = false;
+    }
 }
 
 std::map<std::string, std::string> session::request_settings(

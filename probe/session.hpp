@@ -34,6 +34,12 @@ struct options {
     int count = 1;
     double interval = 60;
     std::optional<std::string> state_file;
+    // scan: one plugin line on standard output and nothing else (see nagios.hpp).
+    bool nagios = false;
+
+    // Not an option: standard error is a terminal, so meta-scan progress is one line there,
+    // rewritten in place.
+    bool progress_line = false;
 };
 
 // Everything a command needs once the module is loaded: the module, its catalogue and texts,
@@ -55,10 +61,12 @@ public:
 
     // In --json mode, the module's messages byte for byte.
     void print_raw(const call_outcome& outcome);
-    // Writes `shown` (its standard output only when not in --json mode).
+    // Writes `shown` (its standard output only when not in --json or --nagios mode).
     void print(const verdict& shown);
-    // Meta-scan progress as it happens, one line each.
+    // Meta-scan progress as it happens: a line each on standard output, or one line rewritten
+    // on a terminal's standard error, which end_progress() then clears.
     message_observer progress_printer();
+    void end_progress();
 
     // The settings of one request from the command line's target options and assignments,
     // `extra` assignments first so that the command line's own win.
@@ -73,6 +81,7 @@ private:
     std::string information_raw_;
     module_catalogue catalogue_;
     text_table texts_;
+    bool progress_shown_ = false;
 };
 
 }  // namespace wmiprobe

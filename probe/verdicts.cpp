@@ -142,7 +142,8 @@ verdict create_verdict(const std::string& kind, const call_outcome& outcome,
 }
 
 verdict scan_verdict(const std::string& kind, int sensor_id, const std::string& title,
-                     const call_outcome& outcome, sensor_view& view, std::int64_t arrived_us) {
+                     const call_outcome& outcome, sensor_view& view, std::int64_t arrived_us,
+                     scan_report* last) {
     if (auto failure = export_failure(outcome.code)) {
         return failed(kind + ": " + *failure);
     }
@@ -160,6 +161,7 @@ verdict scan_verdict(const std::string& kind, int sensor_id, const std::string& 
         const auto report = view.report(message, arrived_us);
         scanned.out += title + "\n" + format_report(report);
         scanned.exit_code = std::max(scanned.exit_code, exit_for_scan(report.response_code));
+        if (last) *last = report;
     }
     if (!reported) {
         return failed(kind + ": the scan sent no result");

@@ -63,9 +63,11 @@ verdict create_verdict(const std::string& kind, const call_outcome& outcome,
                        const text_table& texts);
 
 // Files every message of a scan into `view` (and so into its sensor state) and renders each
-// scan result under `title`; `arrived_us` is when the answer came, for counter rates.
+// scan result under `title`; `arrived_us` is when the answer came, for counter rates. `last`,
+// when given, receives the report of the last scan result.
 verdict scan_verdict(const std::string& kind, int sensor_id, const std::string& title,
-                     const call_outcome& outcome, sensor_view& view, std::int64_t arrived_us);
+                     const call_outcome& outcome, sensor_view& view, std::int64_t arrived_us,
+                     scan_report* last = nullptr);
 
 // The `info` listing: identity, sensors, meta-scans, checks and languages.
 std::string render_info(const module_catalogue& catalogue, const text_table& texts, int api_level);

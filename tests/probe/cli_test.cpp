@@ -74,6 +74,11 @@ TEST(probe_cli, mistakes_exit_2_with_a_reason_and_nothing_secret) {
     EXPECT_EQ(broken.code, exit_failure);
     EXPECT_TRUE(contains(broken.err, "the simulated Windows target could not start: no model"));
     EXPECT_EQ(probe({"scan", "--help"}).code, exit_ok);
+    const auto plugin = probe({"scan", "cpu_load_sensor", "--nagios", "--count", "0"});
+    EXPECT_EQ(plugin.code, 3);
+    EXPECT_TRUE(
+        std::regex_match(plugin.out, std::regex("UNKNOWN - wmiprobe: [^\n]*--count[^\n]*\n")))
+        << plugin.out;
     EXPECT_EQ(json::parse(probe({"--json", "info"}).out).at("type"), "module_information");
 }
 
@@ -86,12 +91,16 @@ TEST(probe_demo, every_registered_kind_produces_a_result) {
         std::unique_ptr<demo_target> inner_ = make_simulated_target();
         demo_endpoint& seen_;
     };
-    const auto result =
-        probe({"demo"}, target_of([&] { return std::make_unique<recording_target>(account); }));
+    auto context = target_of([&] { return std::make_unique<recording_target>(account); });
+    context.err_is_terminal = true;
+    const auto result = probe({"demo"}, context);
     const std::string shown = result.out + result.err;
     ASSERT_EQ(result.code, exit_ok) << shown;
     ASSERT_FALSE(account.password.empty());
     EXPECT_FALSE(contains(shown, account.password)) << "the demo password leaked";
+    // On a terminal, meta-scan progress rewrites one line of standard error.
+    EXPECT_TRUE(contains(result.err, "\r\033[K  ... ")) << result.err;
+    EXPECT_FALSE(contains(result.out, "  ... "));
     EXPECT_TRUE(contains(result.out,
                          "Simulated Windows target on 127.0.0.1:" + std::to_string(account.port)));
 
@@ -159,6 +168,18 @@ TEST(probe_scan, state_file_carries_the_cpu_sample_to_the_next_run) {
     EXPECT_FALSE(kept.channels.empty());
 
     const auto second = probe(arguments);
+    // As a plugin: exactly one line, the state, and every channel's perfdata.
+    auto plugin = arguments;
+    plugin.push_back("--nagios");
+    const auto checked = probe(plugin);
+    EXPECT_EQ(checked.code, 0) << checked.out << checked.err;
+    EXPECT_TRUE(std::regex_match(
+        checked.out, std::regex("OK - cpu_load_sensor on 127\\.0\\.0\\.1: [0-9]+ channels ok \\| "
+                                "('[^']+'=[0-9.]+%;;;0;100 ?)*'Total'=[0-9.]+%.*\n")))
+        << checked.out;
+    plugin.push_back("--json");
+    EXPECT_TRUE(
+        std::regex_match(probe(plugin).out, std::regex("UNKNOWN - wmiprobe: [^\n]*--json\n")));
     unsetenv("WMIPROBE_PASSWORD");
     ASSERT_EQ(second.code, exit_ok) << second.out << second.err;
     // The first run's sample gives the second run's first scan its values.
