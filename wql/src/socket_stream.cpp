@@ -146,7 +146,7 @@ error_code connect_result(native s) {
 // and is shared by every connection of the process. Never destroyed: pooled sockets may
 // outlive static destruction.
 asio::io_context& socket_context() {
-    static auto* context = new asio::io_context(1);
+    static auto* context = new asio::io_context;
     return *context;
 }
 
