@@ -500,6 +500,13 @@ TEST_F(wql_simulator, https_talks_only_to_a_verified_target_and_binds_the_logon_
         if (!*expected) {  // a verified connection is pooled: the next scan reuses it
             EXPECT_EQ(250u, count_over(p));
             EXPECT_EQ(1u, target_->statistics().handshakes);
+            // The deadline holds inside TLS too: a reply dripped past it ends the query.
+            target_->set_script(
+                [](const sim::request_info&) { return act(reply_fault::drip, 300ms, 500, 64); });
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ("libwql.error.dead_session", error_key([&] { count_over(p); }));
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+            target_->set_script({});
         }
     }
     // A peer that ends the handshake with an alert.
