@@ -19,6 +19,7 @@ FUZZ_SECONDS  ?= 600
 CONCURRENCY_TARGETS := vexahelper_test wql_simulator_e2e_test e2e_host_test
 
 .PHONY: all deps install-packages build test test-asan test-tsan test-concurrency fuzz demo format \
+        bench-wql \
         clean
 
 all: build
@@ -54,6 +55,14 @@ test-concurrency: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target $(CONCURRENCY_TARGETS)
 	ctest --preset tsan -L concurrency -j $(JOBS)
+
+# Every figure of a warm scan's cost (see docs/wql-client.md); callgrind counts instructions.
+# Not part of `make test`.
+bench-wql: deps
+	@$(MAKE) --no-print-directory install-packages LIST="valgrind"
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target wql_scan_cost
+	./build/default/bench/wql_scan_cost
 
 # A long libFuzzer run per target (FUZZ_SECONDS each), one at a time. New inputs go to
 # build/fuzz/corpus/<target>; the checked-in corpus (fuzz/corpus/) is read, never written.
