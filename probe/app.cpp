@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
+#include "serve_command.hpp"
 #include "state_file.hpp"
 
 namespace wmiprobe {
@@ -64,6 +65,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
                      "file keeping channels and persistent data between runs");
     auto* demo = app.add_subcommand("demo", "run everything against the simulated target");
 
+    serve_options serve_opts;
+    auto* serve = add_serve_command(app, serve_opts);
+
     std::vector<std::string> argv_text{"wmiprobe"};
     argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -74,6 +78,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         const int code = app.exit(e, out, err);
         return code == 0 ? exit_ok : exit_failure;
     }
+    if (serve->parsed()) return serve_command(opts, serve_opts, err);
 
     // The WQL client verifies HTTPS targets against OpenSSL's default trust store, which
     // SSL_CERT_FILE replaces; set before the module makes its first connection.

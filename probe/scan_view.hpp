@@ -22,6 +22,10 @@ struct channel_row {
     // Why the row is marked: the crossed limit, the lookup state, "first reading".
     std::string note;
     level mark = level::none;
+    // The value a machine reads: the reading, or its rate per second for a counter; before the
+    // channel's factor. Empty when there is none (no value, or a counter's first reading).
+    std::optional<double> number;
+    bool rate = false;
 };
 
 struct scan_report {
