@@ -399,7 +399,9 @@ void serve_host::run_sensor(sensor_slot& slot) {
         sample.value = *row.number * factor * unit.scale;
         sample.help = slot.kind->name + " channel " + definition.value("key", "") +
                       (unit.suffix.empty() ? "" : ", in " + unit.suffix);
-        if (!definition.value("display_name", "").empty()) {
+        // Channels named with arguments ("Processor 1") share a family and differ by name.
+        const auto display = decode_key(definition.value("display_name", ""));
+        if (display && !display->arguments.empty()) {
             sample.extra_labels.emplace_back("channel", row.name);
         }
         const std::string lookup = definition.value("lookup_name", "");
