@@ -17,6 +17,10 @@ namespace {
 // Ids of meta-scan calls; kept apart from sensor ids so a log line names one thing.
 constexpr int first_discovery_id = 1'000'000;
 
+// A new sensor's first scan is spread like the others but never waits longer than this, so a
+// sensor of a long interval shows values soon after the start.
+constexpr double first_scan_spread_s = 10.0;
+
 double unix_seconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -194,7 +198,7 @@ serve_host::serve_host(session& s, const serve_config& config, std::filesystem::
             auto settings = settings_of(kind, target, sensor.settings, sensor.line);
             settings["interval"] = std::to_string(std::max(1L, std::lround(sensor.interval_s)));
             add_sensor(target, kind, sensor.instance, std::move(settings), sensor.interval_s,
-                       jittered(now, sensor.interval_s));
+                       jittered(now, sensor.interval_s, first_scan_spread_s));
         }
         for (const auto& discovery : target_config.discoveries) {
             const auto& sensor = find(kind_role::sensor, discovery.sensor, discovery.line);
@@ -221,8 +225,9 @@ serve_host::serve_host(session& s, const serve_config& config, std::filesystem::
 
 serve_host::~serve_host() { stop(); }
 
-serve_host::clock::time_point serve_host::jittered(clock::time_point base, double interval_s) {
-    std::uniform_real_distribution<double> late(0.0, jitter_ * interval_s);
+serve_host::clock::time_point serve_host::jittered(clock::time_point base, double interval_s,
+                                                   double most_s) {
+    std::uniform_real_distribution<double> late(0.0, std::min(jitter_ * interval_s, most_s));
     return base + std::chrono::duration_cast<clock::duration>(
                       std::chrono::duration<double>(late(random_)));
 }
@@ -289,9 +294,12 @@ void serve_host::schedule_loop() {
             next = std::min(next, slot->due);
         }
         for (auto& slot : discoveries_) {
-            if (slot.due <= now && !slot.busy) {
-                slot.busy = true;
-                queue_.push_back({nullptr, &slot, false});
+            if (slot.due <= now) {
+                // A discovery still running when the next is due simply runs once.
+                if (!slot.busy) {
+                    slot.busy = true;
+                    queue_.push_back({nullptr, &slot, false});
+                }
                 const auto interval = std::chrono::duration_cast<clock::duration>(
                     std::chrono::duration<double>(slot.rediscover_s));
                 while (slot.base <= now) slot.base += interval;
@@ -481,8 +489,9 @@ void serve_host::run_discovery(discovery_slot& slot) {
     const auto now = clock::now();
     for (auto& [name, settings] : found) {
         if (slot.children.count(name) == 0) {
-            slot.children[name] = &add_sensor(*slot.target, *slot.sensor, name, std::move(settings),
-                                              slot.interval_s, jittered(now, slot.interval_s));
+            slot.children[name] =
+                &add_sensor(*slot.target, *slot.sensor, name, std::move(settings), slot.interval_s,
+                            jittered(now, slot.interval_s, first_scan_spread_s));
         }
     }
     for (auto it = slot.children.begin(); it != slot.children.end();) {
@@ -542,7 +551,7 @@ void serve_host::stop() {
 
 http_answer serve_host::answer(const std::string& method, const std::string& target) {
     const std::string path = target.substr(0, target.find('?'));
-    if (method != "GET" && method != "HEAD") {
+    if (method != "GET") {
         return {405, "text/plain; charset=utf-8", "only GET\n"};
     }
     if (path == "/metrics") {

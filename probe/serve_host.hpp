@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -60,7 +61,9 @@ private:
                             const std::string& instance,
                             std::map<std::string, std::string> settings, double interval_s,
                             clock::time_point first);
-    clock::time_point jittered(clock::time_point base, double interval_s);
+    // `base` plus a random delay of up to `jitter` of the interval, and at most `most_s`.
+    clock::time_point jittered(clock::time_point base, double interval_s,
+                               double most_s = std::numeric_limits<double>::infinity());
     void schedule_loop();
     void work_loop();
     void run_sensor(sensor_slot& slot);

@@ -12,6 +12,7 @@
 #include "probe_data.hpp"
 #include "serve_config.hpp"
 #include "serve_host.hpp"
+#include "serve_metrics.hpp"
 #include "simulator/simulator.hpp"
 
 namespace {
@@ -82,6 +83,31 @@ TEST(serve_config, mistakes_name_their_line_and_never_the_secret) {
     const auto example =
         load_serve_config(std::string(PROJECT_SOURCE) + "/docs/serve.example.toml");
     EXPECT_EQ(example.targets.size(), 3u);
+}
+
+// Each row of data/serve_names.json: a channel definition -> its family name and base unit.
+TEST(serve_metrics, channels_become_families_in_base_units_with_escaped_labels) {
+    for (const auto& row : probe_data("serve_names.json")) {
+        const auto& channel = row.at("channel");
+        const bool rate = row.value("rate", false);
+        EXPECT_EQ(channel_family(row.at("kind").get<std::string>(), channel, rate),
+                  row.at("family").get<std::string>())
+            << row.at("why");
+        EXPECT_EQ(channel_base_unit(channel.at("unit").get<unsigned int>(),
+                                    channel.value("custom_unit", ""), rate)
+                      .scale,
+                  row.at("scale").get<double>())
+            << row.at("why");
+    }
+    exposition out;
+    out.add("m", "help\\n", "gauge", {{"instance", "C:\\ \"x\"\n"}}, 0.5);
+    out.add("a", "first", "counter", {}, 1);
+    out.add("m", "ignored", "gauge", {{"instance", ""}}, -1);
+    EXPECT_EQ(out.text(),
+              "# HELP a first\n# TYPE a counter\na 1\n"
+              "# HELP m help\\\\n\n# TYPE m gauge\n"
+              "m{instance=\"C:\\\\ \\\"x\\\"\\n\"} 0.5\nm{instance=\"\"} -1\n");
+    EXPECT_EQ(metric_name("9 Länge"), "_9_l_nge");
 }
 
 // Two simulated targets, a configured sensor and a discovery: metrics after two scans, a target
