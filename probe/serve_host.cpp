@@ -108,6 +108,7 @@ struct serve_host::sensor_slot {
     clock::time_point due;
     bool busy = false;
     bool retired = false;
+    bool in_module = false;  // `created` as last published
     bool scanned = false;
     bool up = false;
     int response_code = 0;
@@ -436,6 +437,7 @@ void serve_host::run_sensor(sensor_slot& slot) {
             log_.warn(what + ": " + message);
         }
     }
+    slot.in_module = slot.created;
     slot.scanned = true;
     slot.up = up;
     slot.response_code = failure ? 3 : report.response_code;
@@ -515,6 +517,8 @@ void serve_host::destroy_sensor(sensor_slot& slot) {
                       std::to_string(outcome.code));
         }
         slot.created = false;
+        std::lock_guard lock(mutex_);
+        slot.in_module = false;
     }
     if (slot.view) save(slot);
 }
@@ -572,7 +576,7 @@ std::string serve_host::metrics() {
         const label_set labels{{"target", slot->target->name},
                                {"kind", slot->kind->name},
                                {"instance", slot->instance}};
-        created += slot->created ? 1 : 0;
+        created += slot->in_module ? 1 : 0;
         out.add("wmi_sensor_up", "1 when the last scan gave values, 0 when it failed", "gauge",
                 labels, slot->up ? 1 : 0);
         out.add("wmi_sensor_skipped_scans_total",
