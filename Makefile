@@ -6,7 +6,8 @@ JOBS   ?= 2
 # Debian packages the build, tests and tools need.
 PACKAGES := cmake ninja-build g++ ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpugixml-dev libboost-dev libssl-dev libcli11-dev \
-            libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server python3-winrm clang-format
+            libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server python3-winrm clang-format \
+            libtomlplusplus-dev python3-prometheus-client
 
 # Only `make fuzz` needs clang and libFuzzer; the corpus replays in `make test` without them.
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev

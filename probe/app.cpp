@@ -8,6 +8,7 @@
 
 #include "commands.hpp"
 #include "nagios.hpp"
+#include "serve_command.hpp"
 #include "state_file.hpp"
 
 namespace wmiprobe {
@@ -76,6 +77,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
                    "3 UNKNOWN");
     auto* demo = app.add_subcommand("demo", "run everything against the simulated target");
 
+    serve_options serve_opts;
+    auto* serve = add_serve_command(app, serve_opts);
+
     std::vector<std::string> argv_text{"wmiprobe"};
     argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -91,6 +95,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         return code == 0 ? exit_ok : exit_failure;
     }
     opts.progress_line = context.err_is_terminal;
+    if (serve->parsed()) return serve_command(opts, serve_opts, err);
 
     // The WQL client verifies HTTPS targets against OpenSSL's default trust store, which
     // SSL_CERT_FILE replaces; set before the module makes its first connection.

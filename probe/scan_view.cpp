@@ -239,6 +239,8 @@ scan_report sensor_view::report(const nlohmann::json& result, std::int64_t now_u
             state_.counters[row.id] = current;
         }
 
+        row.number = value;
+        row.rate = per_second;
         const std::string lookup = definition.value("lookup_name", "");
         if (!lookup.empty()) {
             const auto state = lookup_state(lookup, std::llround(value));

@@ -24,6 +24,10 @@ struct channel_row {
     level mark = level::none;
     // The number as the module sent it (a counter's cumulative reading, before the factor).
     std::optional<double> raw;
+    // The value a machine reads: the reading, or its rate per second for a counter; before the
+    // channel's factor. Empty when there is none (no value, or a counter's first reading).
+    std::optional<double> number;
+    bool rate = false;
 };
 
 struct scan_report {
