@@ -1,11 +1,15 @@
 #include <charconv>
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 
+#include "request_writer.hpp"
 #include "wsman_wire/envelope.hpp"
 #include "xml.hpp"
 
 namespace wsman_wire {
+
+using detail::request_kind;
 
 namespace {
 
@@ -23,8 +27,9 @@ void must_understand(pugi::xml_node node) {
     node.append_attribute("s:mustUnderstand").set_value("true");
 }
 
-// Envelope with the common header; returns the Body to fill.
-pugi::xml_node envelope(pugi::xml_document& doc, const request_header& h, const char* act) {
+// Envelope with the common header (values 0-4); returns the Body to fill.
+pugi::xml_node envelope(pugi::xml_document& doc, const char* act,
+                        const std::vector<std::string>& v) {
     auto env = doc.append_child("s:Envelope");
     env.append_attribute("xmlns:s").set_value(ns::soap);
     env.append_attribute("xmlns:a").set_value(ns::addressing);
@@ -32,20 +37,96 @@ pugi::xml_node envelope(pugi::xml_document& doc, const request_header& h, const 
     env.append_attribute("xmlns:w").set_value(ns::wsman);
     env.append_attribute("xmlns:p").set_value(ns::msft_wsman);
     auto header = env.append_child("s:Header");
-    add_text(header, "a:To", h.to);
+    add_text(header, "a:To", v.at(0));
     auto reply_to = header.append_child("a:ReplyTo");
     must_understand(add_text(reply_to, "a:Address", ns::anonymous));
     must_understand(add_text(header, "a:Action", act));
-    add_text(header, "a:MessageID", h.message_id);
-    must_understand(add_text(header, "w:ResourceURI", h.resource_uri));
-    must_understand(add_text(header, "w:MaxEnvelopeSize", std::to_string(h.max_envelope_size)));
-    add_text(header, "w:OperationTimeout", "PT" + std::to_string(h.operation_timeout_s) + "S");
+    add_text(header, "a:MessageID", v.at(1));
+    must_understand(add_text(header, "w:ResourceURI", v.at(2)));
+    must_understand(add_text(header, "w:MaxEnvelopeSize", v.at(3)));
+    add_text(header, "w:OperationTimeout", v.at(4));
     for (const char* locale : {"w:Locale", "p:DataLocale"}) {
         auto node = header.append_child(locale);
         node.append_attribute("xml:lang").set_value("en-US");
         node.append_attribute("s:mustUnderstand").set_value("false");
     }
     return env.append_child("s:Body");
+}
+
+// The values of a request's variable parts, in document order.
+std::vector<std::string> header_values(const request_header& h) {
+    return {h.to, h.message_id, h.resource_uri, std::to_string(h.max_envelope_size),
+            "PT" + std::to_string(h.operation_timeout_s) + "S"};
+}
+
+// pugixml writes text as C strings, escaping &, < and > and the control characters XML 1.0
+// cannot carry (as two-digit references); templates escape the same way, byte for byte.
+void append_escaped(std::string& out, std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool control = c < 32 && c != '\t' && c != '\n' && c != '\r';
+        if (!control && c != '&' && c != '<' && c != '>') continue;
+        out.append(text.substr(plain, i - plain));
+        plain = i + 1;
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else {
+            const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
+                                      static_cast<char>('0' + c % 10), ';'};
+            out.append(reference, sizeof reference);
+        }
+    }
+    out.append(text.substr(plain));
+}
+
+// A request's text around its variable parts, cut from one pugixml rendering with markers
+// as values; filling it costs a few appends instead of a document per request.
+class request_template {
+public:
+    explicit request_template(request_kind kind) {
+        std::vector<std::string> markers(detail::variable_parts(kind));
+        for (std::size_t i = 0; i < markers.size(); ++i)
+            markers[i] = "[[" + std::to_string(i) + "]]";
+        const std::string text = detail::write_request_with_pugixml(kind, markers);
+        std::size_t from = 0;
+        for (const std::string& marker : markers) {
+            const std::size_t at = text.find(marker, from);
+            pieces_.push_back(text.substr(from, at - from));
+            from = at + marker.size();
+        }
+        pieces_.push_back(text.substr(from));
+    }
+
+    std::string fill(const std::vector<std::string>& values) const {
+        std::size_t size = 0;
+        for (const std::string& piece : pieces_) size += piece.size();
+        for (const std::string& value : values) size += value.size() + value.size() / 8;
+        std::string out;
+        out.reserve(size);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            out += pieces_[i];
+            append_escaped(out, values[i]);
+        }
+        out += pieces_.back();
+        return out;
+    }
+
+private:
+    std::vector<std::string> pieces_;
+};
+
+std::string fill(request_kind kind, const std::vector<std::string>& values) {
+    static const request_template templates[] = {
+        request_template(request_kind::enumerate_optimized),
+        request_template(request_kind::enumerate), request_template(request_kind::pull),
+        request_template(request_kind::release)};
+    return templates[static_cast<int>(kind)].fill(values);
 }
 
 fault schema_fault(const std::string& reason) {
@@ -83,33 +164,63 @@ std::string resource_uri_for(std::string_view wmi_namespace) {
     return ns::wmi_resource + path + "/*";
 }
 
+namespace detail {
+
+std::size_t variable_parts(request_kind kind) {
+    switch (kind) {
+        case request_kind::enumerate_optimized:
+        case request_kind::pull:
+            return 7;
+        case request_kind::enumerate:
+        case request_kind::release:
+            return 6;
+    }
+    return 0;
+}
+
+std::string write_request_with_pugixml(request_kind kind, const std::vector<std::string>& v) {
+    if (v.size() != variable_parts(kind)) throw std::invalid_argument("wrong number of values");
+    pugi::xml_document doc;
+    if (kind == request_kind::enumerate || kind == request_kind::enumerate_optimized) {
+        auto enumerate = envelope(doc, action::enumerate, v).append_child("n:Enumerate");
+        if (kind == request_kind::enumerate_optimized) {
+            enumerate.append_child("w:OptimizeEnumeration");
+            add_text(enumerate, "w:MaxElements", v[5]);
+        }
+        auto filter = add_text(enumerate, "w:Filter", v.back());
+        filter.append_attribute("Dialect").set_value(ns::wql_dialect);
+    } else {
+        const bool pull = kind == request_kind::pull;
+        auto element = envelope(doc, pull ? action::pull : action::release, v)
+                           .append_child(pull ? "n:Pull" : "n:Release");
+        add_text(element, "n:EnumerationContext", v[5]);
+        if (pull) add_text(element, "n:MaxElements", v[6]);
+    }
+    return xml::to_string(doc);
+}
+
+}  // namespace detail
+
 std::string write_enumerate(const request_header& header, const std::string& wql,
                             std::int64_t max_elements, bool optimize) {
-    pugi::xml_document doc;
-    auto enumerate = envelope(doc, header, action::enumerate).append_child("n:Enumerate");
-    if (optimize) {
-        enumerate.append_child("w:OptimizeEnumeration");
-        add_text(enumerate, "w:MaxElements", std::to_string(max_elements));
-    }
-    auto filter = add_text(enumerate, "w:Filter", wql);
-    filter.append_attribute("Dialect").set_value(ns::wql_dialect);
-    return xml::to_string(doc);
+    auto values = header_values(header);
+    if (optimize) values.push_back(std::to_string(max_elements));
+    values.push_back(wql);
+    return fill(optimize ? request_kind::enumerate_optimized : request_kind::enumerate, values);
 }
 
 std::string write_pull(const request_header& header, const std::string& context,
                        std::int64_t max_elements) {
-    pugi::xml_document doc;
-    auto pull = envelope(doc, header, action::pull).append_child("n:Pull");
-    add_text(pull, "n:EnumerationContext", context);
-    add_text(pull, "n:MaxElements", std::to_string(max_elements));
-    return xml::to_string(doc);
+    auto values = header_values(header);
+    values.push_back(context);
+    values.push_back(std::to_string(max_elements));
+    return fill(request_kind::pull, values);
 }
 
 std::string write_release(const request_header& header, const std::string& context) {
-    pugi::xml_document doc;
-    auto release = envelope(doc, header, action::release).append_child("n:Release");
-    add_text(release, "n:EnumerationContext", context);
-    return xml::to_string(doc);
+    auto values = header_values(header);
+    values.push_back(context);
+    return fill(request_kind::release, values);
 }
 
 request parse_request(std::string_view text) {
