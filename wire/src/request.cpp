@@ -1,6 +1,9 @@
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <stdexcept>
 
 #include "request_writer.hpp"
@@ -53,21 +56,49 @@ pugi::xml_node envelope(pugi::xml_document& doc, const char* act,
     return env.append_child("s:Body");
 }
 
-// The values of a request's variable parts, in document order.
-std::vector<std::string> header_values(const request_header& h) {
-    return {h.to, h.message_id, h.resource_uri, std::to_string(h.max_envelope_size),
-            "PT" + std::to_string(h.operation_timeout_s) + "S"};
-}
+// Decimal text without an allocation.
+class decimal {
+public:
+    explicit decimal(std::int64_t value, std::string_view before = {}, char after = 0) {
+        char* end = std::copy(before.begin(), before.end(), text_);
+        end = std::to_chars(end, text_ + sizeof text_ - 1, value).ptr;
+        if (after != 0) *end++ = after;
+        size_ = static_cast<std::size_t>(end - text_);
+    }
+    std::string_view view() const { return {text_, size_}; }
 
-// pugixml writes text as C strings, escaping &, < and > and the control characters XML 1.0
-// cannot carry (as two-digit references); templates escape the same way, byte for byte.
+private:
+    char text_[32];
+    std::size_t size_;
+};
+
+// The header's variable parts: To, MessageID, ResourceURI, MaxEnvelopeSize, OperationTimeout.
+struct header_parts {
+    explicit header_parts(const request_header& h)
+        : envelope_size(h.max_envelope_size),
+          timeout(h.operation_timeout_s, "PT", 'S'),
+          values{h.to, h.message_id, h.resource_uri, envelope_size.view(), timeout.view()} {}
+    decimal envelope_size;
+    decimal timeout;
+    std::array<std::string_view, 5> values;
+};
+
+// Bytes pugixml escapes in text: &, <, > and the control characters XML 1.0 cannot carry.
+constexpr auto escaped_in_text = [] {
+    std::array<bool, 256> escaped{};
+    for (int c = 0; c < 32; ++c) escaped[c] = c != '\t' && c != '\n' && c != '\r';
+    escaped['&'] = escaped['<'] = escaped['>'] = true;
+    return escaped;
+}();
+
+// pugixml writes text as C strings, the control characters as two-digit references;
+// templates escape the same way, byte for byte.
 void append_escaped(std::string& out, std::string_view text) {
     text = text.substr(0, text.find('\0'));
     std::size_t plain = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const bool control = c < 32 && c != '\t' && c != '\n' && c != '\r';
-        if (!control && c != '&' && c != '<' && c != '>') continue;
+        if (!escaped_in_text[c]) continue;
         out.append(text.substr(plain, i - plain));
         plain = i + 1;
         if (c == '&') {
@@ -103,15 +134,24 @@ public:
         pieces_.push_back(text.substr(from));
     }
 
-    std::string fill(const std::vector<std::string>& values) const {
+    // `header` then `body`: the variable parts in document order.
+    std::string fill(const header_parts& header,
+                     std::initializer_list<std::string_view> body) const {
+        using parts = std::span<const std::string_view>;
+        const parts all[] = {parts(header.values), parts(body)};
         std::size_t size = 0;
         for (const std::string& piece : pieces_) size += piece.size();
-        for (const std::string& value : values) size += value.size() + value.size() / 8;
+        for (const parts values : all) {
+            for (const std::string_view value : values) size += value.size() + value.size() / 8;
+        }
         std::string out;
         out.reserve(size);
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            out += pieces_[i];
-            append_escaped(out, values[i]);
+        std::size_t piece = 0;
+        for (const parts values : all) {
+            for (const std::string_view value : values) {
+                out += pieces_[piece++];
+                append_escaped(out, value);
+            }
         }
         out += pieces_.back();
         return out;
@@ -121,12 +161,13 @@ private:
     std::vector<std::string> pieces_;
 };
 
-std::string fill(request_kind kind, const std::vector<std::string>& values) {
+std::string fill(request_kind kind, const request_header& header,
+                 std::initializer_list<std::string_view> body) {
     static const request_template templates[] = {
         request_template(request_kind::enumerate_optimized),
         request_template(request_kind::enumerate), request_template(request_kind::pull),
         request_template(request_kind::release)};
-    return templates[static_cast<int>(kind)].fill(values);
+    return templates[static_cast<int>(kind)].fill(header_parts(header), body);
 }
 
 fault schema_fault(const std::string& reason) {
@@ -203,24 +244,17 @@ std::string write_request_with_pugixml(request_kind kind, const std::vector<std:
 
 std::string write_enumerate(const request_header& header, const std::string& wql,
                             std::int64_t max_elements, bool optimize) {
-    auto values = header_values(header);
-    if (optimize) values.push_back(std::to_string(max_elements));
-    values.push_back(wql);
-    return fill(optimize ? request_kind::enumerate_optimized : request_kind::enumerate, values);
+    if (!optimize) return fill(request_kind::enumerate, header, {wql});
+    return fill(request_kind::enumerate_optimized, header, {decimal(max_elements).view(), wql});
 }
 
 std::string write_pull(const request_header& header, const std::string& context,
                        std::int64_t max_elements) {
-    auto values = header_values(header);
-    values.push_back(context);
-    values.push_back(std::to_string(max_elements));
-    return fill(request_kind::pull, values);
+    return fill(request_kind::pull, header, {context, decimal(max_elements).view()});
 }
 
 std::string write_release(const request_header& header, const std::string& context) {
-    auto values = header_values(header);
-    values.push_back(context);
-    return fill(request_kind::release, values);
+    return fill(request_kind::release, header, {context});
 }
 
 request parse_request(std::string_view text) {

@@ -24,17 +24,10 @@ std::string_view local_name(const char* qname) {
 std::string_view namespace_of(pugi::xml_node node, const char* qname, bool is_attribute) {
     const char* colon = std::strchr(qname, ':');
     if (!colon && is_attribute) return {};
-    const std::string_view prefix = colon ? std::string_view(qname, colon - qname) : "";
-    if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
-    // The first declaration in scope: "xmlns" for the default, "xmlns:<prefix>" otherwise.
+    const std::string decl = colon ? "xmlns:" + std::string(qname, colon) : std::string("xmlns");
+    if (decl == "xmlns:xml") return "http://www.w3.org/XML/1998/namespace";
     for (auto n = node; n && n.type() == pugi::node_element; n = n.parent()) {
-        for (auto attr : n.attributes()) {
-            const char* name = attr.name();
-            if (std::strncmp(name, "xmlns", 5) != 0) continue;
-            if (prefix.empty() ? name[5] == '\0' : name[5] == ':' && prefix == name + 6) {
-                return attr.value();
-            }
-        }
+        if (auto attr = n.attribute(decl.c_str())) return attr.value();
     }
     return {};
 }
