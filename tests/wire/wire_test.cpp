@@ -46,16 +46,14 @@ TEST(wsman_wire, request_templates_write_what_pugixml_writes) {
                                    std::string("nul\0after", 9), "\x01\x1f\t\r\n\x7f", ""};
     for (const std::string& v : hostile) {
         const request_header h{v + "to", v + "uri", v + "id", 7, 9000};
-        const auto values = [&](std::vector<std::string> body) {
+        const auto pugixml = [&](detail::request_kind kind, std::vector<std::string> body) {
             body.insert(body.begin(), {v + "to", v + "id", v + "uri", "9000", "PT7S"});
-            return body;
+            return detail::write_request_with_pugixml(kind, body);
         };
-        EXPECT_EQ(detail::write_request_with_pugixml(enumerate_optimized, values({"12", v})),
-                  write_enumerate(h, v, 12));
-        EXPECT_EQ(detail::write_request_with_pugixml(enumerate, values({v})),
-                  write_enumerate(h, v, 12, false));
-        EXPECT_EQ(detail::write_request_with_pugixml(pull, values({v, "3"})), write_pull(h, v, 3));
-        EXPECT_EQ(detail::write_request_with_pugixml(release, values({v})), write_release(h, v));
+        EXPECT_EQ(pugixml(enumerate_optimized, {"12", v}), write_enumerate(h, v, 12));
+        EXPECT_EQ(pugixml(enumerate, {v}), write_enumerate(h, v, 12, false));
+        EXPECT_EQ(pugixml(pull, {v, "3"}), write_pull(h, v, 3));
+        EXPECT_EQ(pugixml(release, {v}), write_release(h, v));
     }
 }
 
