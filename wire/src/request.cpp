@@ -78,6 +78,8 @@ struct header_parts {
         : envelope_size(h.max_envelope_size),
           timeout(h.operation_timeout_s, "PT", 'S'),
           values{h.to, h.message_id, h.resource_uri, envelope_size.view(), timeout.view()} {}
+    header_parts(const header_parts&) = delete;  // `values` points into the members
+    header_parts& operator=(const header_parts&) = delete;
     decimal envelope_size;
     decimal timeout;
     std::array<std::string_view, 5> values;
