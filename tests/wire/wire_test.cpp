@@ -5,6 +5,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "request_writer.hpp"
 #include "wsman_wire/auth.hpp"
 #include "wsman_wire/envelope.hpp"
 #include "wsman_wire/framing.hpp"
@@ -37,6 +38,23 @@ TEST(wsman_wire, requests_round_trip_to_the_service) {
     EXPECT_EQ(7u, p.max_elements);
     EXPECT_EQ("uuid:ctx-2",
               parse_request(write_release(sample_header(), "uuid:ctx-2")).enumeration_context);
+}
+
+TEST(wsman_wire, request_templates_write_what_pugixml_writes) {
+    using enum detail::request_kind;
+    const std::string hostile[] = {"it's \"quoted\" <a & b> ]]>", "caf\xc3\xa9 \xe2\x82\xac \xff",
+                                   std::string("nul\0after", 9), "\x01\x1f\t\r\n\x7f", ""};
+    for (const std::string& v : hostile) {
+        const request_header h{v + "to", v + "uri", v + "id", 7, 9000};
+        const auto pugixml = [&](detail::request_kind kind, std::vector<std::string> body) {
+            body.insert(body.begin(), {v + "to", v + "id", v + "uri", "9000", "PT7S"});
+            return detail::write_request_with_pugixml(kind, body);
+        };
+        EXPECT_EQ(pugixml(enumerate_optimized, {"12", v}), write_enumerate(h, v, 12));
+        EXPECT_EQ(pugixml(enumerate, {v}), write_enumerate(h, v, 12, false));
+        EXPECT_EQ(pugixml(pull, {v, "3"}), write_pull(h, v, 3));
+        EXPECT_EQ(pugixml(release, {v}), write_release(h, v));
+    }
 }
 
 TEST(wsman_wire, unusable_requests_get_the_fault_windows_sends) {

@@ -1,7 +1,6 @@
 #include "wsman_wire/framing.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdint>
 
@@ -12,12 +11,13 @@ namespace {
 constexpr std::string_view default_opening = "--Encrypted Boundary";
 constexpr std::string_view default_closing = "--Encrypted Boundary--";
 
+// HTTP names and parameters compare case-insensitively in ASCII, whatever the C locale says.
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool iequals_prefix(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    });
+    return std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return ascii_lower(a) == ascii_lower(b); });
 }
 
 // Takes one CRLF-terminated line off the front of `text`, without the CRLF or a leading tab.

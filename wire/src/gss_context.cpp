@@ -4,8 +4,13 @@
 #include <gssapi/gssapi_ext.h>
 #include <gssapi/gssapi_krb5.h>
 
+#include <openssl/crypto.h>
+
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#include "ntlm_sealing.hpp"
 
 namespace wsman_wire {
 
@@ -18,7 +23,7 @@ gss_OID_desc krb5_ms_oid{9, const_cast<char*>("\x2a\x86\x48\x82\xf7\x12\x01\x02\
 gss_OID_desc ntlm_oid{10, const_cast<char*>("\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a")};
 
 // NTLM signatures are always this long; gss-ntlmssp puts it in front of the sealed data.
-constexpr std::size_t ntlm_signature_size = 16;
+using detail::ntlm_signature_size;
 
 std::string status_text(OM_uint32 code, int type, gss_OID mech) {
     std::string text;
@@ -67,6 +72,58 @@ std::string take(gss_buffer_desc& buffer) {
     return out;
 }
 
+// An established NTLM context's session key, and each direction once it seals natively.
+struct ntlm_sealing {
+    ntlm_sealing() = default;
+    ntlm_sealing(const ntlm_sealing&) = delete;
+    ntlm_sealing& operator=(const ntlm_sealing&) = delete;
+    ~ntlm_sealing() { forget_key(); }
+
+    void forget_key() { OPENSSL_cleanse(session_key.data(), session_key.size()); }
+
+    // Called with the first message each way that the mechanism sealed or unsealed.
+    void learn(bool outgoing_direction, bool client_to_server, std::string_view plain,
+               std::string_view signature, std::string_view sealed) {
+        bool& seen = outgoing_direction ? outgoing_seen : incoming_seen;
+        if (seen) return;
+        seen = true;
+        (outgoing_direction ? outgoing : incoming) =
+            detail::learn_direction(session_key, client_to_server, plain, signature, sealed);
+        if (outgoing_seen && incoming_seen) forget_key();
+    }
+
+    detail::ntlm_session_key session_key{};
+    bool outgoing_seen = false;
+    bool incoming_seen = false;
+    std::optional<detail::ntlm_direction> outgoing;
+    std::optional<detail::ntlm_direction> incoming;
+};
+
+// NTLM session security by this library when the mechanism exports the session key; null for
+// Kerberos, which GSSAPI keeps sealing.
+std::unique_ptr<ntlm_sealing> ntlm_sealing_for(gss_ctx_id_t context) {
+    OM_uint32 minor = 0;
+    gss_buffer_set_t data = GSS_C_NO_BUFFER_SET;
+    if (GSS_ERROR(
+            gss_inquire_sec_context_by_oid(&minor, context, GSS_C_INQ_SSPI_SESSION_KEY, &data))) {
+        return nullptr;
+    }
+    std::unique_ptr<ntlm_sealing> sealing;
+    if (data != GSS_C_NO_BUFFER_SET && data->count >= 1 &&
+        data->elements[0].length == sizeof sealing->session_key) {
+        sealing = std::make_unique<ntlm_sealing>();
+        std::memcpy(sealing->session_key.data(), data->elements[0].value,
+                    sealing->session_key.size());
+    }
+    if (data != GSS_C_NO_BUFFER_SET) {
+        for (std::size_t i = 0; i < data->count; ++i) {
+            OPENSSL_cleanse(data->elements[i].value, data->elements[i].length);
+        }
+        gss_release_buffer_set(&minor, &data);
+    }
+    return sealing;
+}
+
 }  // namespace
 
 struct gss_context::state {
@@ -91,9 +148,28 @@ struct gss_context::state {
     gss_OID mechanism = GSS_C_NO_OID;
     std::string channel_binding;
     bool channel_bound = false;
+    std::unique_ptr<ntlm_sealing> ntlm;
+
+    // A seal that does not verify, refused in the mechanism's own words, so callers see the
+    // same error whichever side checked it. The mechanism's copy of a direction sealed here
+    // is idle, and a signature of version 0 never verifies.
+    [[noreturn]] void refuse_unverified() {
+        const std::string token(ntlm_signature_size + 1, '\0');
+        auto in = buffer_of(token);
+        gss_buffer_desc out{0, nullptr};
+        OM_uint32 minor = 0;
+        OM_uint32 major = gss_unwrap(&minor, context, &in, &out, nullptr, nullptr);
+        take(out);
+        if (!GSS_ERROR(major)) {
+            major = GSS_S_BAD_SIG;
+            minor = 0;
+        }
+        check(major, minor, "cannot unseal the message", mechanism);
+        throw gss_error("cannot unseal the message", GSS_S_BAD_SIG);
+    }
 };
 
-gss_context::gss_context(std::unique_ptr<state> state) : state_(std::move(state)) {}
+gss_context::gss_context(std::unique_ptr<state> s) : state_(std::move(s)) {}
 gss_context::gss_context(gss_context&& other) noexcept = default;
 gss_context& gss_context::operator=(gss_context&& other) noexcept = default;
 gss_context::~gss_context() = default;
@@ -176,6 +252,7 @@ std::string gss_context::step(std::string_view input) {
         st.established = true;
         st.kerberos = same_oid(actual, krb5_oid) || same_oid(actual, krb5_ms_oid);
         st.channel_bound = (granted & GSS_C_CHANNEL_BOUND_FLAG) != 0;
+        if (same_oid(actual, ntlm_oid)) st.ntlm = ntlm_sealing_for(st.context);
     }
     return token;
 }
@@ -213,6 +290,16 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
         gss_release_iov_buffer(&minor, iov, 3);
         return {std::move(header), std::move(data)};
     }
+    if (st.ntlm && st.ntlm->outgoing) {
+        std::pair<std::string, std::string> sealed{std::string(ntlm_signature_size, '\0'),
+                                                   std::string(plain.size(), '\0')};
+        try {
+            st.ntlm->outgoing->seal(plain, sealed.first.data(), sealed.second.data());
+        } catch (const std::runtime_error& e) {
+            throw gss_error(std::string("cannot seal the message: ") + e.what(), GSS_S_FAILURE);
+        }
+        return sealed;
+    }
     auto in = buffer_of(plain);
     gss_buffer_desc out{0, nullptr};
     const OM_uint32 major = gss_wrap(&minor, st.context, 1, GSS_C_QOP_DEFAULT, &in, &conf, &out);
@@ -222,7 +309,10 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
     if (wrapped.size() < ntlm_signature_size) {
         throw gss_error("sealed message shorter than its signature", GSS_S_FAILURE);
     }
-    return {wrapped.substr(0, ntlm_signature_size), wrapped.substr(ntlm_signature_size)};
+    std::pair<std::string, std::string> sealed{wrapped.substr(0, ntlm_signature_size),
+                                               wrapped.substr(ntlm_signature_size)};
+    if (st.ntlm) st.ntlm->learn(true, st.initiator, plain, sealed.first, sealed.second);
+    return sealed;
 }
 
 std::string gss_context::unseal(std::string_view header, std::string_view data) {
@@ -245,15 +335,36 @@ std::string gss_context::unseal(std::string_view header, std::string_view data) 
         body.resize(iov[1].buffer.length);
         return body;
     }
+    // The mechanism splits header and data at the signature, whatever the frame announced.
     std::string joined;
-    joined.reserve(header.size() + data.size());
-    joined.append(header).append(data);
+    if (header.size() != ntlm_signature_size || !st.ntlm || !st.ntlm->incoming) {
+        joined.reserve(header.size() + data.size());
+        joined.append(header).append(data);
+    }
+    if (st.ntlm && st.ntlm->incoming && header.size() + data.size() >= ntlm_signature_size) {
+        if (!joined.empty()) {
+            header = std::string_view(joined).substr(0, ntlm_signature_size);
+            data = std::string_view(joined).substr(ntlm_signature_size);
+        }
+        std::string plain;
+        try {
+            if (st.ntlm->incoming->unseal(header, data, plain)) return plain;
+        } catch (const std::runtime_error& e) {
+            throw gss_error(std::string("cannot unseal the message: ") + e.what(), GSS_S_FAILURE);
+        }
+        st.refuse_unverified();
+    }
     auto in = buffer_of(joined);
     gss_buffer_desc out{0, nullptr};
     const OM_uint32 major = gss_unwrap(&minor, st.context, &in, &out, &conf, nullptr);
     std::string plain = take(out);
     check(major, minor, "cannot unseal the message", st.mechanism);
     if (!conf) throw gss_error("the message was not encrypted", GSS_S_FAILURE);
+    if (st.ntlm && joined.size() >= ntlm_signature_size) {
+        const std::string_view sealed(joined);
+        st.ntlm->learn(false, !st.initiator, plain, sealed.substr(0, ntlm_signature_size),
+                       sealed.substr(ntlm_signature_size));
+    }
     return plain;
 }
 

@@ -1,11 +1,18 @@
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <random>
+#include <span>
+#include <stdexcept>
 
+#include "request_writer.hpp"
 #include "wsman_wire/envelope.hpp"
 #include "xml.hpp"
 
 namespace wsman_wire {
+
+using detail::request_kind;
 
 namespace {
 
@@ -23,8 +30,9 @@ void must_understand(pugi::xml_node node) {
     node.append_attribute("s:mustUnderstand").set_value("true");
 }
 
-// Envelope with the common header; returns the Body to fill.
-pugi::xml_node envelope(pugi::xml_document& doc, const request_header& h, const char* act) {
+// Envelope with the common header (values 0-4); returns the Body to fill.
+pugi::xml_node envelope(pugi::xml_document& doc, const char* act,
+                        const std::vector<std::string>& v) {
     auto env = doc.append_child("s:Envelope");
     env.append_attribute("xmlns:s").set_value(ns::soap);
     env.append_attribute("xmlns:a").set_value(ns::addressing);
@@ -32,20 +40,136 @@ pugi::xml_node envelope(pugi::xml_document& doc, const request_header& h, const 
     env.append_attribute("xmlns:w").set_value(ns::wsman);
     env.append_attribute("xmlns:p").set_value(ns::msft_wsman);
     auto header = env.append_child("s:Header");
-    add_text(header, "a:To", h.to);
+    add_text(header, "a:To", v.at(0));
     auto reply_to = header.append_child("a:ReplyTo");
     must_understand(add_text(reply_to, "a:Address", ns::anonymous));
     must_understand(add_text(header, "a:Action", act));
-    add_text(header, "a:MessageID", h.message_id);
-    must_understand(add_text(header, "w:ResourceURI", h.resource_uri));
-    must_understand(add_text(header, "w:MaxEnvelopeSize", std::to_string(h.max_envelope_size)));
-    add_text(header, "w:OperationTimeout", "PT" + std::to_string(h.operation_timeout_s) + "S");
+    add_text(header, "a:MessageID", v.at(1));
+    must_understand(add_text(header, "w:ResourceURI", v.at(2)));
+    must_understand(add_text(header, "w:MaxEnvelopeSize", v.at(3)));
+    add_text(header, "w:OperationTimeout", v.at(4));
     for (const char* locale : {"w:Locale", "p:DataLocale"}) {
         auto node = header.append_child(locale);
         node.append_attribute("xml:lang").set_value("en-US");
         node.append_attribute("s:mustUnderstand").set_value("false");
     }
     return env.append_child("s:Body");
+}
+
+// Decimal text without an allocation.
+class decimal {
+public:
+    explicit decimal(std::int64_t value, std::string_view before = {}, char after = 0) {
+        char* end = std::copy(before.begin(), before.end(), text_);
+        end = std::to_chars(end, text_ + sizeof text_ - 1, value).ptr;
+        if (after != 0) *end++ = after;
+        size_ = static_cast<std::size_t>(end - text_);
+    }
+    std::string_view view() const { return {text_, size_}; }
+
+private:
+    char text_[32];
+    std::size_t size_;
+};
+
+// The header's variable parts: To, MessageID, ResourceURI, MaxEnvelopeSize, OperationTimeout.
+struct header_parts {
+    explicit header_parts(const request_header& h)
+        : envelope_size(h.max_envelope_size),
+          timeout(h.operation_timeout_s, "PT", 'S'),
+          values{h.to, h.message_id, h.resource_uri, envelope_size.view(), timeout.view()} {}
+    header_parts(const header_parts&) = delete;  // `values` points into the members
+    header_parts& operator=(const header_parts&) = delete;
+    decimal envelope_size;
+    decimal timeout;
+    std::array<std::string_view, 5> values;
+};
+
+// Bytes pugixml escapes in text: &, <, > and the control characters XML 1.0 cannot carry.
+constexpr auto escaped_in_text = [] {
+    std::array<bool, 256> escaped{};
+    for (int c = 0; c < 32; ++c) escaped[c] = c != '\t' && c != '\n' && c != '\r';
+    escaped['&'] = escaped['<'] = escaped['>'] = true;
+    return escaped;
+}();
+
+// pugixml writes text as C strings, the control characters as two-digit references;
+// templates escape the same way, byte for byte.
+void append_escaped(std::string& out, std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!escaped_in_text[c]) continue;
+        out.append(text.substr(plain, i - plain));
+        plain = i + 1;
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else {
+            const char reference[] = {'&', '#', static_cast<char>('0' + c / 10),
+                                      static_cast<char>('0' + c % 10), ';'};
+            out.append(reference, sizeof reference);
+        }
+    }
+    out.append(text.substr(plain));
+}
+
+// A request's text around its variable parts, cut from one pugixml rendering with markers
+// as values; filling it costs a few appends instead of a document per request.
+class request_template {
+public:
+    explicit request_template(request_kind kind) {
+        std::vector<std::string> markers(detail::variable_parts(kind));
+        for (std::size_t i = 0; i < markers.size(); ++i)
+            markers[i] = "[[" + std::to_string(i) + "]]";
+        const std::string text = detail::write_request_with_pugixml(kind, markers);
+        std::size_t from = 0;
+        for (const std::string& marker : markers) {
+            const std::size_t at = text.find(marker, from);
+            pieces_.push_back(text.substr(from, at - from));
+            from = at + marker.size();
+        }
+        pieces_.push_back(text.substr(from));
+    }
+
+    // `header` then `body`: the variable parts in document order.
+    std::string fill(const header_parts& header,
+                     std::initializer_list<std::string_view> body) const {
+        using parts = std::span<const std::string_view>;
+        const parts all[] = {parts(header.values), parts(body)};
+        std::size_t size = 0;
+        for (const std::string& piece : pieces_) size += piece.size();
+        for (const parts values : all) {
+            for (const std::string_view value : values) size += value.size() + value.size() / 8;
+        }
+        std::string out;
+        out.reserve(size);
+        std::size_t piece = 0;
+        for (const parts values : all) {
+            for (const std::string_view value : values) {
+                out += pieces_[piece++];
+                append_escaped(out, value);
+            }
+        }
+        out += pieces_.back();
+        return out;
+    }
+
+private:
+    std::vector<std::string> pieces_;
+};
+
+std::string fill(request_kind kind, const request_header& header,
+                 std::initializer_list<std::string_view> body) {
+    static const request_template templates[] = {
+        request_template(request_kind::enumerate_optimized),
+        request_template(request_kind::enumerate), request_template(request_kind::pull),
+        request_template(request_kind::release)};
+    return templates[static_cast<int>(kind)].fill(header_parts(header), body);
 }
 
 fault schema_fault(const std::string& reason) {
@@ -83,33 +207,56 @@ std::string resource_uri_for(std::string_view wmi_namespace) {
     return ns::wmi_resource + path + "/*";
 }
 
+namespace detail {
+
+std::size_t variable_parts(request_kind kind) {
+    switch (kind) {
+        case request_kind::enumerate_optimized:
+        case request_kind::pull:
+            return 7;
+        case request_kind::enumerate:
+        case request_kind::release:
+            return 6;
+    }
+    return 0;
+}
+
+std::string write_request_with_pugixml(request_kind kind, const std::vector<std::string>& v) {
+    if (v.size() != variable_parts(kind)) throw std::invalid_argument("wrong number of values");
+    pugi::xml_document doc;
+    if (kind == request_kind::enumerate || kind == request_kind::enumerate_optimized) {
+        auto enumerate = envelope(doc, action::enumerate, v).append_child("n:Enumerate");
+        if (kind == request_kind::enumerate_optimized) {
+            enumerate.append_child("w:OptimizeEnumeration");
+            add_text(enumerate, "w:MaxElements", v[5]);
+        }
+        auto filter = add_text(enumerate, "w:Filter", v.back());
+        filter.append_attribute("Dialect").set_value(ns::wql_dialect);
+    } else {
+        const bool pull = kind == request_kind::pull;
+        auto element = envelope(doc, pull ? action::pull : action::release, v)
+                           .append_child(pull ? "n:Pull" : "n:Release");
+        add_text(element, "n:EnumerationContext", v[5]);
+        if (pull) add_text(element, "n:MaxElements", v[6]);
+    }
+    return xml::to_string(doc);
+}
+
+}  // namespace detail
+
 std::string write_enumerate(const request_header& header, const std::string& wql,
                             std::int64_t max_elements, bool optimize) {
-    pugi::xml_document doc;
-    auto enumerate = envelope(doc, header, action::enumerate).append_child("n:Enumerate");
-    if (optimize) {
-        enumerate.append_child("w:OptimizeEnumeration");
-        add_text(enumerate, "w:MaxElements", std::to_string(max_elements));
-    }
-    auto filter = add_text(enumerate, "w:Filter", wql);
-    filter.append_attribute("Dialect").set_value(ns::wql_dialect);
-    return xml::to_string(doc);
+    if (!optimize) return fill(request_kind::enumerate, header, {wql});
+    return fill(request_kind::enumerate_optimized, header, {decimal(max_elements).view(), wql});
 }
 
 std::string write_pull(const request_header& header, const std::string& context,
                        std::int64_t max_elements) {
-    pugi::xml_document doc;
-    auto pull = envelope(doc, header, action::pull).append_child("n:Pull");
-    add_text(pull, "n:EnumerationContext", context);
-    add_text(pull, "n:MaxElements", std::to_string(max_elements));
-    return xml::to_string(doc);
+    return fill(request_kind::pull, header, {context, decimal(max_elements).view()});
 }
 
 std::string write_release(const request_header& header, const std::string& context) {
-    pugi::xml_document doc;
-    auto release = envelope(doc, header, action::release).append_child("n:Release");
-    add_text(release, "n:EnumerationContext", context);
-    return xml::to_string(doc);
+    return fill(request_kind::release, header, {context});
 }
 
 request parse_request(std::string_view text) {

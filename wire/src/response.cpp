@@ -310,10 +310,17 @@ std::string write_fault(const std::string& relates_to, const fault& f, const std
 }
 
 response parse_response(std::string_view body) {
+    std::string copy(body);
+    return parse_response_in_place(copy);
+}
+
+response parse_response_in_place(std::string& body) {
     pugi::xml_document doc;
-    const auto result =
-        doc.load_buffer(body.data(), body.size(),
-                        pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+    // Attribute values are read only for codes, names and namespaces: no whitespace to fold.
+    const auto result = doc.load_buffer_inplace(
+        body.data(), body.size(),
+        (pugi::parse_default & ~pugi::parse_wconv_attribute) | pugi::parse_ws_pcdata_single,
+        pugi::encoding_auto);
     if (!result) {
         throw malformed_reply(std::string(result.description()) + " at offset " +
                               std::to_string(result.offset));

@@ -143,5 +143,8 @@ struct response {
 
 // Throws malformed_reply.
 response parse_response(std::string_view body);
+// The same without copying the text first: parses `body` where it lies and overwrites it
+// (for a buffer the caller reuses, e.g. one per connection).
+response parse_response_in_place(std::string& body);
 
 }  // namespace wsman_wire
