@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "request_writer.hpp"
 #include "wsman_wire/auth.hpp"
@@ -38,6 +39,13 @@ TEST(wsman_wire, requests_round_trip_to_the_service) {
     EXPECT_EQ(7u, p.max_elements);
     EXPECT_EQ("uuid:ctx-2",
               parse_request(write_release(sample_header(), "uuid:ctx-2")).enumeration_context);
+
+    // Message ids are random version 4 UUIDs as Windows writes them.
+    const std::regex uuid_v4(
+        "uuid:[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const std::string id = new_message_id();
+    EXPECT_TRUE(std::regex_match(id, uuid_v4)) << id;
+    EXPECT_NE(id, new_message_id());
 }
 
 TEST(wsman_wire, request_templates_write_what_pugixml_writes) {

@@ -67,7 +67,7 @@ std::string build_body(const sealed_message& m) {
 
 std::string boundary_of(std::string_view type) {
     for (std::size_t at = 0; at < type.size(); ++at) {
-        if (!iequals_prefix(type.substr(at), "boundary=")) continue;
+        if ((type[at] | 0x20) != 'b' || !iequals_prefix(type.substr(at), "boundary=")) continue;
         std::string_view value = type.substr(at + 9);
         if (!value.empty() && value.front() == '"') {
             value.remove_prefix(1);

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <random>
 #include <span>
 #include <stdexcept>
@@ -192,11 +191,17 @@ std::optional<std::uint64_t> positive_number(pugi::xml_node node, const char* wh
 std::string new_message_id() {
     thread_local std::mt19937_64 engine{std::random_device{}()};
     const std::uint64_t hi = engine(), lo = engine();
-    char text[48];
-    std::snprintf(text, sizeof text, "uuid:%08X-%04X-4%03X-%04X-%012llX",
-                  static_cast<unsigned>(hi >> 32), static_cast<unsigned>((hi >> 16) & 0xFFFF),
-                  static_cast<unsigned>(hi & 0xFFF), static_cast<unsigned>(0x8000 | (lo >> 50)),
-                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    // A random (version 4) UUID in upper-case hex, filled in place: every request needs one.
+    std::string text = "uuid:00000000-0000-4000-0000-000000000000";
+    const auto put = [&text](std::size_t at, std::uint64_t value, std::size_t count) {
+        constexpr char digits[] = "0123456789ABCDEF";
+        for (std::size_t i = count; i-- > 0; value >>= 4) text[at + i] = digits[value & 0xF];
+    };
+    put(5, hi >> 32, 8);
+    put(14, (hi >> 16) & 0xFFFF, 4);
+    put(20, hi & 0xFFF, 3);
+    put(24, 0x8000 | (lo >> 50), 4);
+    put(29, lo & 0xFFFFFFFFFFFFULL, 12);
     return text;
 }
 

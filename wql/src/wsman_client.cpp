@@ -40,6 +40,10 @@ constexpr std::size_t connections_per_endpoint = 4;
 constexpr auto idle_expiry = std::chrono::seconds(100);
 // Idle connections kept by the whole process; past it the longest idle one is closed.
 constexpr std::size_t max_idle_in_process = 4096;
+// A connection returned this recently is lent without asking the kernel whether the peer
+// closed it: that check is a system call on every warm query, and a peer that did close it
+// costs a retry that uses up no attempt (see retryable::stale_connection).
+constexpr auto unchecked_reuse = std::chrono::seconds(1);
 // How often returning a connection also sweeps every endpoint for expired idle ones.
 constexpr auto sweep_interval = std::chrono::seconds(10);
 
@@ -93,7 +97,10 @@ public:
                 idle_connection entry = std::move(s.idle.back());
                 s.idle.pop_back();
                 --idle_count_;
-                if (now - entry.since < idle_expiry && entry.transport->still_usable()) {
+                const auto idle = now - entry.since;
+                const bool usable = idle < unchecked_reuse ? entry.transport->is_open()
+                                                           : entry.transport->still_usable();
+                if (idle < idle_expiry && usable) {
                     ++s.lent;
                     return std::move(entry.transport);
                 }

@@ -120,10 +120,10 @@ fault_kind classify(const wsman_wire::received_fault& fault) {
     return fault_kind::fatal;
 }
 
-wsman_response parse_response(std::string_view body) {
+wsman_response parse_response(std::string& body) {
     wsman_wire::response parsed;
     try {
-        parsed = wsman_wire::parse_response(body);
+        parsed = wsman_wire::parse_response_in_place(body);
     } catch (const wsman_wire::malformed_reply& e) {
         throw libi18n::i18n_exception(libi18n::catalogue::libwql_error_getinstance_failed(
             std::string("malformed reply: ") + e.what()));

@@ -35,7 +35,7 @@ struct wsman_response {
 };
 
 // Throws i18n_exception "libwql.error.getinstance_failed" when the text is not well-formed
-// XML or not a SOAP envelope of a known reply.
-wsman_response parse_response(std::string_view body);
+// XML or not a SOAP envelope of a known reply. Parses in place: `body` is left overwritten.
+wsman_response parse_response(std::string& body);
 
 }  // namespace libwql::detail
