@@ -7,6 +7,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -78,6 +79,11 @@ const test_support::test_ca& trusted_ca() {
     static const std::string path = ::testing::TempDir() + "libwql_e2e_ca.pem";
     if (std::ofstream(path) << ca.certificate_pem()) setenv("SSL_CERT_FILE", path.c_str(), 1);
     return ca;
+}
+
+std::size_t threads_of_process() {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 class wql_simulator : public ::testing::Test {
@@ -446,6 +452,8 @@ TEST_F(wql_simulator, the_session_time_limit_bounds_every_step) {
         {{}, "localhost", family::ipv4, ""},
         {{}, "localhost", family::ipv6, "libwql.error.newsession_failed"},
     };
+    // Name lookups, connects and steps cut short by the deadline start no thread.
+    const std::size_t threads = threads_of_process();
     for (const auto& [reply, host, address_family, expected] : cases) {
         SCOPED_TRACE(host + std::string(expected));
         target_->set_script([&reply](const sim::request_info&) { return reply; });
@@ -455,6 +463,7 @@ TEST_F(wql_simulator, the_session_time_limit_bounds_every_step) {
         EXPECT_EQ(*expected ? expected : "no exception", error_key([&] { count_over(p, os); }));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
     }
+    EXPECT_EQ(threads, threads_of_process());
 }
 
 TEST_F(wql_simulator, https_talks_only_to_a_verified_target_and_binds_the_logon_to_it) {
