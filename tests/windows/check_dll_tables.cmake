@@ -26,6 +26,11 @@ if(NOT exported STREQUAL expected)
     message(FATAL_ERROR "${LIBRARY} exports:\n  ${exported}\nexpected exactly:\n  ${expected}")
 endif()
 
+# No export by ordinal alone either: the address table holds exactly the ten.
+if(NOT listing MATCHES "\tExport Address Table[ \t]+0000000a\n")
+    message(FATAL_ERROR "${LIBRARY}: the export address table does not hold exactly ten entries")
+endif()
+
 # Any other import (libstdc++-6.dll, libgcc_s_*.dll, libwinpthread-1.dll) would have to ship
 # beside the module.
 set(system_dlls advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msvcrt.dll ntdll.dll
