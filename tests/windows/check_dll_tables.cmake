@@ -1,5 +1,6 @@
 # wmi.dll exports exactly the ten entry points, undecorated, and imports only system DLLs:
 # cmake -DOBJDUMP=<triple>-objdump -DLIBRARY=<dll> -P check_dll_tables.cmake
+cmake_minimum_required(VERSION 3.25)
 if(NOT EXISTS "${LIBRARY}")
     message(FATAL_ERROR "${LIBRARY} does not exist (make windows builds it)")
 endif()
