@@ -26,6 +26,10 @@ WINDOWS_TEST_TARGETS := support_test vexahelper_test module_document_test module
                         module_frame_test module_exports_test kinds_test wmi windows_host_e2e \
                         wine_keepalive
 WINE_BUILD := build/windows-x86_64
+# The native build whose document generator and simulator the Windows builds use (CI passes
+# its own, already built).
+HOST_PRESET ?= $(PRESET)
+HOST_BUILD  := $(CURDIR)/build/$(HOST_PRESET)
 
 .PHONY: all deps install-packages build test test-asan test-tsan test-concurrency fuzz demo format \
         clean windows test-windows
@@ -87,10 +91,11 @@ demo: deps
 # generator from the native build.
 windows: deps
 	@$(MAKE) --no-print-directory install-packages LIST="$(WINDOWS_PACKAGES)"
-	cmake --preset default >/dev/null
-	cmake --build --preset default -j $(JOBS) --target document_generator
+	cmake --preset $(HOST_PRESET) >/dev/null
+	cmake --build --preset $(HOST_PRESET) -j $(JOBS) --target document_generator
 	JOBS=$(JOBS) cmake/windows-stage.sh i686-w64-mingw32
-	cmake --preset windows-i686 >/dev/null
+	cmake --preset windows-i686 \
+	    -DWMI_HOST_DOCUMENT_GENERATOR=$(HOST_BUILD)/module/document/document_generator >/dev/null
 	cmake --build --preset windows-i686 -j $(JOBS) --target wmi
 
 # The 64-bit build of the same sources under wine64, plus the 32-bit DLL's tables. One Wine
@@ -98,9 +103,11 @@ windows: deps
 # stopped by its PID whatever the outcome.
 test-windows: windows
 	@$(MAKE) --no-print-directory install-packages LIST="$(WINE_PACKAGES)"
-	cmake --build --preset default -j $(JOBS) --target winrm-simulator
+	cmake --build --preset $(HOST_PRESET) -j $(JOBS) --target winrm-simulator
 	JOBS=$(JOBS) cmake/windows-stage.sh x86_64-w64-mingw32
-	cmake --preset windows-x86_64 >/dev/null
+	cmake --preset windows-x86_64 \
+	    -DWMI_HOST_DOCUMENT_GENERATOR=$(HOST_BUILD)/module/document/document_generator \
+	    -DWMI_LINUX_SIMULATOR=$(HOST_BUILD)/simulator/winrm-simulator >/dev/null
 	cmake --build --preset windows-x86_64 -j $(JOBS) --target $(WINDOWS_TEST_TARGETS)
 	@rm -f $(WINE_BUILD)/wine-ready; \
 	cmake/wine-run $(CURDIR)/$(WINE_BUILD)/wineprefix $(WINE_BUILD)/wine_keepalive.exe \
