@@ -152,6 +152,12 @@ public:
         bool need_input = false;
         for (;;) {
             if (need_input && !receive_more(prefix)) {
+                // An HTTP status line read as a record header announces a record that never
+                // ends.
+                if (incoming_.rfind("HTTP/", 0) == 0) {
+                    throw net_error(net_failure::tls_plain_http,
+                                    prefix + "the port answered in plain HTTP");
+                }
                 throw net_error(net_failure::tls_handshake,
                                 prefix + "the peer ended the handshake");
             }
@@ -165,7 +171,11 @@ public:
             status = InitializeSecurityContextW(
                 &credential_, has_context_ ? &context_ : nullptr, target.data(), flags, 0, 0,
                 has_context_ ? &in_desc : nullptr, 0, &context_, &out_desc, &granted, &expiry);
-            has_context_ = true;
+            // The first call creates the context unless it fails outright.
+            if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED ||
+                status == SEC_E_INCOMPLETE_MESSAGE) {
+                has_context_ = true;
+            }
             if (out.pvBuffer != nullptr) {
                 std::string token(static_cast<const char*>(out.pvBuffer), out.cbBuffer);
                 FreeContextBuffer(out.pvBuffer);
@@ -177,18 +187,17 @@ public:
                 need_input = true;
                 continue;
             }
+            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
+                if (incoming_.rfind("HTTP/", 0) == 0) {
+                    throw net_error(net_failure::tls_plain_http,
+                                    prefix + "the port answered in plain HTTP");
+                }
+                throw net_error(net_failure::tls_handshake,
+                                prefix + "the handshake failed (" + hex(status) + ")");
+            }
             keep_extra(in[1]);
-            if (status == SEC_I_CONTINUE_NEEDED) {
-                need_input = incoming_.empty();
-                continue;
-            }
             if (status == SEC_E_OK) break;
-            if (incoming_.rfind("HTTP/", 0) == 0) {
-                throw net_error(net_failure::tls_plain_http,
-                                prefix + "the port answered in plain HTTP");
-            }
-            throw net_error(net_failure::tls_handshake,
-                            prefix + "the handshake failed (" + hex(status) + ")");
+            need_input = incoming_.empty();
         }
 
         const CERT_CONTEXT* raw = nullptr;
