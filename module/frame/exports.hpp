@@ -8,7 +8,8 @@
 #if defined(WMI_BUILDING)
 #define WMI_EXPORT __declspec(dllexport)
 #else
-#define WMI_EXPORT __declspec(dllimport)
+// Hosts bind by GetProcAddress or the import library; in-process tests link the code itself.
+#define WMI_EXPORT
 #endif
 #define WMI_CALL __cdecl
 #else

@@ -3,11 +3,8 @@
 // Marks what libwql exports. Symbols are hidden by default, so every class whose type
 // identity crosses the library boundary (thrown exceptions, polymorphic interfaces) needs it.
 #if defined(_WIN32)
-#if defined(WQL_BUILDING_LIBRARY)
-#define WQL_API __declspec(dllexport)
-#else
-#define WQL_API __declspec(dllimport)
-#endif
+// On Windows the library is linked into the module's one DLL: nothing crosses a DLL boundary.
+#define WQL_API
 #else
 #define WQL_API __attribute__((visibility("default")))
 #endif

@@ -1,0 +1,3 @@
+# 64-bit Windows: the same sources, built to run the tests under wine64.
+set(WMI_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
