@@ -204,7 +204,7 @@ double instructions_per_query(const std::string& self, std::uint16_t port, int q
     child valgrind(
         {"/usr/bin/valgrind", "--tool=callgrind", "--instr-atstart=no", "--collect-atstart=no",
          "--callgrind-out-file=" + out, self, "--callgrind-child", "--port", std::to_string(port),
-         "--queries", std::to_string(queries)},
+         "--callgrind-queries", std::to_string(queries)},
         true);
     while (!valgrind.line().empty()) {
     }
