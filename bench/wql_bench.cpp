@@ -65,13 +65,13 @@ void parse_large_page(benchmark::State& state) {
 BENCHMARK(parse_large_page)->Arg(1)->Arg(50)->Arg(500);
 
 void frame_and_parse_sealed_body(benchmark::State& state) {
-    sealed_message m;
-    m.protocol = std::string(spnego_protocol);
-    m.original_type = std::string(soap_content_type);
-    m.header = std::string(16, 's');
-    m.data = large_page(50);
-    m.original_length = m.data.size();
-    for (auto _ : state) benchmark::DoNotOptimize(parse_body(build_body(m)));
+    const std::string signature(16, 's');
+    const std::string data = large_page(50);
+    const sealed_message m{spnego_protocol, soap_content_type, data.size(), signature, data};
+    for (auto _ : state) {
+        const std::string body = build_body(m);
+        benchmark::DoNotOptimize(parse_body(body));
+    }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * m.data.size()));
 }
 BENCHMARK(frame_and_parse_sealed_body);

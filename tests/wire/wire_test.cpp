@@ -216,9 +216,9 @@ TEST(wsman_wire, foreign_or_broken_replies_are_malformed) {
 
 sealed_message sample_frame() {
     // Sealed bytes may contain CRLF and even the boundary text.
-    const std::string data("\r\n--Encrypted Boundary\r\n\0\xff", 27);
-    return {std::string(spnego_protocol), std::string(soap_content_type), data.size(),
-            std::string(16, 'S'), data};
+    static const std::string data("\r\n--Encrypted Boundary\r\n\0\xff", 27);
+    static const std::string signature(16, 'S');
+    return {spnego_protocol, soap_content_type, data.size(), signature, data};
 }
 
 TEST(wsman_wire, frames_round_trip_leniently_and_refuse_broken_bodies) {

@@ -37,6 +37,17 @@ std::string_view header_value(std::string_view line, std::string_view name) {
     return line;
 }
 
+// Where the last "--" name "--" starts.
+std::size_t find_closing(std::string_view body, std::string_view name) {
+    for (std::size_t at = body.size(); (at = body.rfind(name, at)) != std::string_view::npos;
+         --at) {
+        if (at >= 2 && body.substr(at - 2, 2) == "--" && body.substr(at + name.size(), 2) == "--")
+            return at - 2;
+        if (at == 0) break;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string content_type(std::string_view protocol) {
@@ -65,7 +76,7 @@ std::string build_body(const sealed_message& m) {
     return body;
 }
 
-std::string boundary_of(std::string_view type) {
+std::string_view boundary_of(std::string_view type) {
     for (std::size_t at = 0; at < type.size(); ++at) {
         if ((type[at] | 0x20) != 'b' || !iequals_prefix(type.substr(at), "boundary=")) continue;
         std::string_view value = type.substr(at + 9);
@@ -75,19 +86,22 @@ std::string boundary_of(std::string_view type) {
             if (end == std::string_view::npos) {
                 throw framing_error("encrypted body: unterminated boundary parameter");
             }
-            return std::string(value.substr(0, end));
+            return value.substr(0, end);
         }
-        return std::string(value.substr(0, value.find(';')));
+        return value.substr(0, value.find(';'));
     }
-    return std::string(default_boundary);
+    return default_boundary;
 }
 
 sealed_message parse_body(std::string_view body, std::string_view boundary_name) {
-    const std::string boundary = "--" + std::string(boundary_name);
-    const std::string closing = boundary + "--";
+    // A boundary line: "--", the name, nothing after it.
+    const auto is_boundary = [boundary_name](std::string_view line) {
+        return line.size() == boundary_name.size() + 2 && line.starts_with("--") &&
+               line.substr(2) == boundary_name;
+    };
     sealed_message m;
-    if (take_line(body) != boundary) throw framing_error("encrypted body: no opening boundary");
-    m.protocol = std::string(header_value(take_line(body), "Content-Type:"));
+    if (!is_boundary(take_line(body))) throw framing_error("encrypted body: no opening boundary");
+    m.protocol = header_value(take_line(body), "Content-Type:");
     if (m.protocol.empty()) throw framing_error("encrypted body: no protocol");
     std::string_view original = header_value(take_line(body), "OriginalContent:");
     if (!iequals_prefix(original, "type="))
@@ -102,20 +116,20 @@ sealed_message parse_body(std::string_view body, std::string_view boundary_name)
         }
     }
     if (length_at == std::string_view::npos) throw framing_error("encrypted body: no Length");
-    m.original_type = std::string(original.substr(0, length_at));
+    m.original_type = original.substr(0, length_at);
     const auto digits = original.substr(length_at + 8);
     const auto [end, ec] =
         std::from_chars(digits.data(), digits.data() + digits.size(), m.original_length);
     if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
         throw framing_error("encrypted body: bad Length");
     }
-    if (take_line(body) != boundary) throw framing_error("encrypted body: no second boundary");
+    if (!is_boundary(take_line(body))) throw framing_error("encrypted body: no second boundary");
     if (!iequals_prefix(header_value(take_line(body), "Content-Type:"),
                         "application/octet-stream")) {
         throw framing_error("encrypted body: payload is not application/octet-stream");
     }
     // The sealed bytes are binary and may contain anything, so the end is found from the back.
-    const auto close_at = body.rfind(closing);
+    const auto close_at = find_closing(body, boundary_name);
     if (close_at == std::string_view::npos)
         throw framing_error("encrypted body: no closing boundary");
     std::string_view payload = body.substr(0, close_at);
@@ -126,7 +140,7 @@ sealed_message parse_body(std::string_view body, std::string_view boundary_name)
     }
     payload.remove_prefix(4);
     if (header_length > payload.size()) throw framing_error("encrypted body: header past the end");
-    m.header = std::string(payload.substr(0, header_length));
+    m.header = payload.substr(0, header_length);
     payload.remove_prefix(header_length);
     if (payload.size() == m.original_length + 2 && payload.substr(payload.size() - 2) == "\r\n") {
         payload.remove_suffix(2);
@@ -134,7 +148,7 @@ sealed_message parse_body(std::string_view body, std::string_view boundary_name)
     if (payload.size() < m.original_length) {
         throw framing_error("encrypted body: sealed data shorter than Length");
     }
-    m.data = std::string(payload);
+    m.data = payload;
     return m;
 }
 

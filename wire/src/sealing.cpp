@@ -1,16 +1,14 @@
 #include "wsman_wire/sealing.hpp"
 
-#include <tuple>
-
 namespace wsman_wire {
 
+std::string seal_body(gss_context& context, std::string_view soap, std::string_view protocol) {
+    const auto [header, data] = context.seal(soap);
+    return build_body({protocol, soap_content_type, soap.size(), header, data});
+}
+
 http_body seal_message(gss_context& context, std::string_view soap, std::string_view protocol) {
-    sealed_message message;
-    message.protocol = std::string(protocol);
-    message.original_type = std::string(soap_content_type);
-    message.original_length = soap.size();
-    std::tie(message.header, message.data) = context.seal(soap);
-    return {content_type(protocol), build_body(message)};
+    return {content_type(protocol), seal_body(context, soap, protocol)};
 }
 
 std::string_view protocol_of(const gss_context& context) {

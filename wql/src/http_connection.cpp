@@ -1,12 +1,17 @@
 #include "http_connection.hpp"
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
 #include <array>
+#include <charconv>
+#include <limits>
+#include <sstream>
 
 namespace libwql::detail {
 
@@ -93,6 +98,23 @@ private:
 
 }  // namespace
 
+http_connection::request_head::request_head(request_fields fields) {
+    // The largest length has digits no field of ours can contain; the cut falls there.
+    constexpr auto marker = std::numeric_limits<std::uint64_t>::max();
+    http::request<http::empty_body> message(std::move(fields));
+    message.content_length(marker);
+    std::ostringstream text;
+    text << message;
+    const std::string rendered = std::move(text).str();
+    const std::string digits = std::to_string(marker);
+    const auto at = rendered.find(digits);
+    if (at == std::string::npos || rendered.find(digits, at + 1) != std::string::npos) {
+        throw std::logic_error("a request head without exactly one Content-Length");
+    }
+    before_length_ = rendered.substr(0, at);
+    after_length_ = rendered.substr(at + digits.size());
+}
+
 http_connection::http_connection(std::string host, std::uint16_t port, std::size_t max_reply_bytes,
                                  bool tls, address_family family)
     : host_(std::move(host)),
@@ -136,14 +158,19 @@ void http_connection::connect(duration timeout) {
     replies_ = 0;
 }
 
-http_connection::response http_connection::round_trip(request& req, duration timeout) {
+http_connection::response http_connection::round_trip(const request_head& head,
+                                                      std::string_view body, duration timeout) {
     if (!open_) throw net_error(net_failure::closed, "the connection is not open");
-    req.prepare_payload();
     // One deadline for the whole exchange: a peer trickling bytes cannot stretch it.
     socket_.set_deadline(clock_type::now() + timeout);
     message_stream stream(socket_, tls_.get());
     beast::error_code ec;
-    http::write(stream, req, ec);
+    char length[std::numeric_limits<std::uint64_t>::digits10 + 1];
+    const char* length_end = std::to_chars(length, length + sizeof length, body.size()).ptr;
+    const std::array<asio::const_buffer, 4> message{
+        asio::buffer(head.before_length_), asio::buffer(length, length_end - length),
+        asio::buffer(head.after_length_), asio::buffer(body.data(), body.size())};
+    asio::write(stream, message, ec);
     http::response_parser<http::string_body> parser;
     parser.body_limit(max_reply_bytes_);
     parser.header_limit(64 * 1024);

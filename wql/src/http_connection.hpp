@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "libwql/wsman_client.hpp"
 #include "net_error.hpp"
@@ -21,9 +22,22 @@ namespace libwql::detail {
 
 class http_connection {
 public:
-    using request = boost::beast::http::request<boost::beast::http::string_body>;
+    using request_fields = boost::beast::http::request_header<>;
     using response = boost::beast::http::response<boost::beast::http::string_body>;
     using duration = std::chrono::steady_clock::duration;
+
+    // A POST head as Beast writes it from `fields` (everything but Content-Length), rendered
+    // once and cut around the length: every warm request of a connection repeats the same
+    // head, and only the body's length differs.
+    class request_head {
+    public:
+        explicit request_head(request_fields fields);
+
+    private:
+        friend class http_connection;
+        std::string before_length_;
+        std::string after_length_;
+    };
 
     http_connection(std::string host, std::uint16_t port, std::size_t max_reply_bytes, bool tls,
                     address_family family);
@@ -32,9 +46,9 @@ public:
     // `timeout`. Nothing is ever sent on a connection whose certificate failed. Throws
     // net_error.
     void connect(duration timeout);
-    // Writes `req` and reads one reply, all within `timeout`. Throws net_error; after any
-    // failure the connection is closed.
-    response round_trip(request& req, duration timeout);
+    // Writes `head` with `body` in one send and reads one reply, all within `timeout`. Throws
+    // net_error; after any failure the connection is closed.
+    response round_trip(const request_head& head, std::string_view body, duration timeout);
     bool is_open() const { return open_; }
     // False when the peer has closed an idle connection or sent something unasked; checked
     // before a pooled connection is reused, without blocking.

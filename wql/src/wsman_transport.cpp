@@ -77,16 +77,32 @@ void wsman_transport::close() noexcept {
     context_.reset();
 }
 
-http_connection::request wsman_transport::make_request() const {
-    http_connection::request req{http::verb::post, "/wsman", 11};
-    req.set(http::field::host, host_header_);
-    req.set(http::field::user_agent, "libwql");
-    req.set(http::field::connection, "Keep-Alive");
-    return req;
+http_connection::request_fields wsman_transport::common_fields() const {
+    http_connection::request_fields fields;
+    fields.method(http::verb::post);
+    fields.target("/wsman");
+    fields.version(11);
+    fields.set(http::field::host, host_header_);
+    fields.set(http::field::user_agent, "libwql");
+    fields.set(http::field::connection, "Keep-Alive");
+    return fields;
 }
 
-http_connection::response wsman_transport::send(http_connection::request& req,
-                                                const std::string& what,
+const http_connection::request_head& wsman_transport::soap_head() {
+    if (!soap_head_) {
+        auto fields = common_fields();
+        // TLS already encrypts; Windows takes plain SOAP on HTTPS listeners.
+        fields.set(http::field::content_type,
+                   tls_ ? std::string(wsman_wire::soap_content_type)
+                        : wsman_wire::content_type(kerberos_only_ ? wsman_wire::kerberos_protocol
+                                                                  : wsman_wire::spnego_protocol));
+        soap_head_.emplace(std::move(fields));
+    }
+    return *soap_head_;
+}
+
+http_connection::response wsman_transport::send(const http_connection::request_head& head,
+                                                std::string_view body, std::string_view what,
                                                 std::chrono::steady_clock::duration timeout) {
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] {
@@ -95,15 +111,15 @@ http_connection::response wsman_transport::send(http_connection::request& req,
                                   .count());
     };
     try {
-        auto answer = connection_.round_trip(req, timeout);
+        auto answer = connection_.round_trip(head, body, timeout);
         if (log_) {
-            log_->log(7, "WSMan " + endpoint_ + " " + what + ": HTTP " +
+            log_->log(7, "WSMan " + endpoint_ + " " + std::string(what) + ": HTTP " +
                              std::to_string(answer.result_int()) + " in " + elapsed() + " ms");
         }
         return answer;
     } catch (const net_error& e) {
         if (log_)
-            log_->log(7, "WSMan " + endpoint_ + " " + what + ": failed in " + elapsed() +
+            log_->log(7, "WSMan " + endpoint_ + " " + std::string(what) + ": failed in " + elapsed() +
                              " ms: " + e.what());
         throw;
     }
@@ -121,9 +137,10 @@ void wsman_transport::authenticate(time_point deadline) {
                                                       connection_.channel_binding());
         std::string token = context_->step({});
         for (int leg = 1; leg <= max_auth_legs; ++leg) {
-            auto req = make_request();
-            req.set(http::field::authorization, wsman_wire::auth_header(scheme_, token));
-            auto answer = send(req, scheme_ + " authentication leg " + std::to_string(leg),
+            auto fields = common_fields();
+            fields.set(http::field::authorization, wsman_wire::auth_header(scheme_, token));
+            auto answer = send(http_connection::request_head(std::move(fields)), {},
+                               scheme_ + " authentication leg " + std::to_string(leg),
                                within(connect_timeout_, deadline));
             const auto offered = challenge(answer, scheme_);
             if (answer.result() == http::status::unauthorized) {
@@ -165,25 +182,19 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
     const bool fresh = !is_open();
     if (fresh) authenticate(deadline);
     for (int attempt = 0;; ++attempt) {
-        auto req = make_request();
-        if (tls_) {
-            // TLS already encrypts; Windows takes plain SOAP on HTTPS listeners.
-            req.set(http::field::content_type, std::string(wsman_wire::soap_content_type));
-            req.body() = soap;
-        } else {
+        std::string sealed;
+        if (!tls_) {
             const auto protocol =
                 kerberos_only_ ? wsman_wire::kerberos_protocol : wsman_wire::spnego_protocol;
-            wsman_wire::http_body sealed;
             try {
-                sealed = wsman_wire::seal_message(*context_, soap, protocol);
+                sealed = wsman_wire::seal_body(*context_, soap, protocol);
             } catch (const wsman_wire::gss_error& e) {
                 close();
                 throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
             }
-            req.set(http::field::content_type, sealed.content_type);
-            req.body() = std::move(sealed.body);
         }
-        auto response = send(req, action_name, within(reply_timeout_, deadline));
+        auto response = send(soap_head(), tls_ ? std::string_view(soap) : std::string_view(sealed),
+                             action_name, within(reply_timeout_, deadline));
 
         if (response.result() == http::status::unauthorized) {
             close();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "http_connection.hpp"
 #include "liblog/log.hpp"
@@ -48,8 +49,12 @@ public:
 
 private:
     void authenticate(time_point deadline);
-    http_connection::request make_request() const;
-    http_connection::response send(http_connection::request& req, const std::string& what,
+    // Host, User-Agent and Connection: what every request of this transport carries.
+    http_connection::request_fields common_fields() const;
+    // The head of every SOAP request after the handshake, rendered at the first.
+    const http_connection::request_head& soap_head();
+    http_connection::response send(const http_connection::request_head& head,
+                                   std::string_view body, std::string_view what,
                                    std::chrono::steady_clock::duration timeout);
     // `step`, cut to what is left before `deadline`; throws net_error timeout when nothing is.
     std::chrono::steady_clock::duration within(std::chrono::steady_clock::duration step,
@@ -68,6 +73,7 @@ private:
     std::shared_ptr<liblog::log_interface> log_;
     http_connection connection_;
     std::optional<wsman_wire::gss_context> context_;
+    std::optional<http_connection::request_head> soap_head_;
     std::size_t handshakes_ = 0;
 };
 

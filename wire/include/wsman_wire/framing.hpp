@@ -27,12 +27,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Views: into the body parse_body read, or into what the caller of build_body holds.
 struct sealed_message {
-    std::string protocol;       // one of the protocols above
-    std::string original_type;  // e.g. "application/soap+xml;charset=UTF-8"
+    std::string_view protocol;       // one of the protocols above
+    std::string_view original_type;  // e.g. "application/soap+xml;charset=UTF-8"
     std::size_t original_length = 0;
-    std::string header;  // signature / token header produced by the wrap
-    std::string data;    // the sealed bytes
+    std::string_view header;  // signature / token header produced by the wrap
+    std::string_view data;    // the sealed bytes
 };
 
 // The HTTP Content-Type for a sealed body of `protocol`.
@@ -42,9 +43,9 @@ bool is_sealed_content_type(std::string_view content_type);
 
 inline constexpr std::string_view default_boundary = "Encrypted Boundary";
 
-// The boundary a sealed Content-Type names (quoted or not); default_boundary when it names
-// none. Throws framing_error for an unterminated quoted boundary.
-std::string boundary_of(std::string_view content_type);
+// The boundary a sealed Content-Type names (quoted or not), a view into it; default_boundary
+// when it names none. Throws framing_error for an unterminated quoted boundary.
+std::string_view boundary_of(std::string_view content_type);
 
 std::string build_body(const sealed_message& message);
 // Lenient as Windows is: the tab before part headers is optional, header names are

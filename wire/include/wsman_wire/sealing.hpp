@@ -17,6 +17,8 @@ struct http_body {
 };
 
 // `protocol` is spnego_protocol or kerberos_protocol. Throws gss_error.
+std::string seal_body(gss_context& context, std::string_view soap, std::string_view protocol);
+// The body and the Content-Type that announces it.
 http_body seal_message(gss_context& context, std::string_view soap, std::string_view protocol);
 
 // The protocol a sealed reply announces for what `context` negotiated.
