@@ -16,6 +16,7 @@ char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - '
 
 bool iequals_prefix(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
+    if (text.starts_with(prefix)) return true;  // as written by both ends, in the common case
     return std::equal(prefix.begin(), prefix.end(), text.begin(),
                       [](char a, char b) { return ascii_lower(a) == ascii_lower(b); });
 }
@@ -77,9 +78,14 @@ std::string build_body(const sealed_message& m) {
 }
 
 std::string_view boundary_of(std::string_view type) {
-    for (std::size_t at = 0; at < type.size(); ++at) {
-        if ((type[at] | 0x20) != 'b' || !iequals_prefix(type.substr(at), "boundary=")) continue;
-        std::string_view value = type.substr(at + 9);
+    constexpr std::string_view parameter = "boundary=";
+    for (std::size_t equals = type.find('='); equals != std::string_view::npos;
+         equals = type.find('=', equals + 1)) {
+        if (equals + 1 < parameter.size() ||
+            !iequals_prefix(type.substr(equals + 1 - parameter.size()), parameter)) {
+            continue;
+        }
+        std::string_view value = type.substr(equals + 1);
         if (!value.empty() && value.front() == '"') {
             value.remove_prefix(1);
             const auto end = value.find('"');

@@ -24,10 +24,18 @@ std::string_view local_name(const char* qname) {
 std::string_view namespace_of(pugi::xml_node node, const char* qname, bool is_attribute) {
     const char* colon = std::strchr(qname, ':');
     if (!colon && is_attribute) return {};
-    const std::string decl = colon ? "xmlns:" + std::string(qname, colon) : std::string("xmlns");
-    if (decl == "xmlns:xml") return "http://www.w3.org/XML/1998/namespace";
-    for (auto n = node; n && n.type() == pugi::node_element; n = n.parent()) {
-        if (auto attr = n.attribute(decl.c_str())) return attr.value();
+    const std::string_view prefix =
+        colon ? std::string_view(qname, static_cast<std::size_t>(colon - qname)) : "";
+    if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
+    // The nearest "xmlns:prefix" (or, for no prefix, "xmlns") in scope.
+    for (auto n = node; n.type() == pugi::node_element; n = n.parent()) {
+        for (auto attr = n.first_attribute(); attr; attr = attr.next_attribute()) {
+            const char* name = attr.name();
+            if (std::strncmp(name, "xmlns", 5) != 0) continue;
+            if (colon ? name[5] == ':' && prefix == name + 6 : name[5] == '\0') {
+                return attr.value();
+            }
+        }
     }
     return {};
 }
@@ -38,7 +46,7 @@ bool is(pugi::xml_node node, std::string_view uri, std::string_view name) {
 }
 
 pugi::xml_node child(pugi::xml_node parent, std::string_view uri, std::string_view name) {
-    for (auto c : parent.children()) {
+    for (auto c = parent.first_child(); c; c = c.next_sibling()) {
         if (is(c, uri, name)) return c;
     }
     return {};
@@ -55,7 +63,7 @@ pugi::xml_node descendant(pugi::xml_node root, std::string_view uri, std::string
 }
 
 pugi::xml_node first_element(pugi::xml_node node) {
-    for (auto c : node.children()) {
+    for (auto c = node.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) return c;
     }
     return {};
