@@ -6,6 +6,7 @@
 // counted in this process is the client's.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -122,6 +124,7 @@ public:
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         return text;
     }
+    pid_t pid() const { return pid_; }
     int wait() {
         int status = 0;
         if (pid_ > 0) ::waitpid(pid_, &status, 0);
@@ -148,6 +151,7 @@ public:
         port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
     }
     std::uint16_t port() const { return port_; }
+    pid_t pid() const { return process_.pid(); }
 
 private:
     child process_;
@@ -179,13 +183,55 @@ int callgrind_child(std::uint16_t port, int queries) {
     return 0;
 }
 
-double client_cpu_per_query(std::uint16_t port, int queries) {
+struct spread {
+    double median, least, most;
+};
+
+// Rounds of `queries` each: CPU time in a virtual machine varies with the host's load, so the
+// median of several rounds is the figure and the range shows the noise.
+spread client_cpu_per_query(std::uint16_t port, int queries, int rounds) {
     auto client = libwql::create_wsman_client(module_settings, nullptr);
     for (int i = 0; i < 20; ++i) warm_query(*client, port);
-    const double start = thread_cpu_us();
-    for (int i = 0; i < queries; ++i) warm_query(*client, port);
-    return (thread_cpu_us() - start) / queries;
+    std::vector<double> per_round;
+    for (int r = 0; r < rounds; ++r) {
+        const double start = thread_cpu_us();
+        for (int i = 0; i < queries; ++i) warm_query(*client, port);
+        per_round.push_back((thread_cpu_us() - start) / queries);
+    }
+    std::sort(per_round.begin(), per_round.end());
+    return {per_round[per_round.size() / 2], per_round.front(), per_round.back()};
 }
+
+// Keeps this thread, the children it starts from now on and the simulator's threads on one
+// CPU until destroyed, so the client's CPU does not include waking the simulator on another
+// core: on loopback the sender's kernel delivers each segment and wakes the receiver, and in
+// a virtual machine a cross-core wake-up goes through the hypervisor. On a real network that
+// work is the target's.
+class one_core {
+public:
+    one_core(int cpu, pid_t simulator) : simulator_(simulator) {
+        sched_getaffinity(0, sizeof before_, &before_);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        apply(one);
+    }
+    one_core(const one_core&) = delete;
+    one_core& operator=(const one_core&) = delete;
+    ~one_core() { apply(before_); }
+
+private:
+    void apply(const cpu_set_t& set) const {
+        sched_setaffinity(0, sizeof set, &set);
+        const fs::path tasks = "/proc/" + std::to_string(simulator_) + "/task";
+        for (const auto& task : fs::directory_iterator(tasks)) {
+            sched_setaffinity(std::stoi(task.path().filename().string()), sizeof set, &set);
+        }
+    }
+
+    pid_t simulator_;
+    cpu_set_t before_;
+};
 
 double python_cpu_per_query(const std::string& script, std::uint16_t port, int queries) {
     child python({"/usr/bin/python3", script, "--port", std::to_string(port), "--queries",
@@ -364,6 +410,7 @@ int main(int argc, char** argv) {
     std::string model = WQL_BENCH_MODELS_DIR "/windows_server.json";
     std::string python_script = WQL_BENCH_PYTHON_SCRIPT;
     int queries = 300;
+    int rounds = 5;
     int callgrind_queries = 100;
     int scans = 50;
     int sensors = 1000;
@@ -374,6 +421,9 @@ int main(int argc, char** argv) {
     app.add_option("--module", module, "libwmi.so")->capture_default_str();
     app.add_option("--model", model, "machine model of every target")->capture_default_str();
     app.add_option("--queries", queries, "warm one-row queries timed")->capture_default_str();
+    app.add_option("--rounds", rounds, "rounds of timed queries; the median is reported")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     app.add_option("--callgrind-queries", callgrind_queries, "queries counted under callgrind")
         ->capture_default_str();
     app.add_option("--scans", scans, "scans timed per kind")->capture_default_str();
@@ -388,15 +438,37 @@ int main(int argc, char** argv) {
         offline_krb5::configure();
         const std::size_t host_threads = entries_of("/proc/self/task");
         simulator_process target(simulator, model);
-        std::printf("warm one-row query (%s), NTLM with sealing, client CPU only:\n", one_row);
-        const double ours = client_cpu_per_query(target.port(), queries);
-        const double theirs = python_cpu_per_query(python_script, target.port(), queries);
-        std::printf("  libwql          %8.1f us per query (%d queries)\n", ours, queries);
-        if (theirs > 0) {
-            std::printf("  python3-winrm   %8.1f us per query (%d queries)\n", theirs, queries);
-            std::printf("  ratio           %8.1fx less CPU\n", theirs / ours);
-        } else {
-            std::printf("  python3-winrm   not measured (is python3-winrm installed?)\n");
+        std::printf(
+            "warm one-row query (%s), NTLM with sealing, client CPU only;\n"
+            "libwql: median (least-most) of %d rounds of %d queries; python3-winrm: %d queries\n",
+            one_row, rounds, queries, queries);
+        // Each CPU alone, then all: a virtual CPU is as fast as the host lets it be at the
+        // time, so each placement measures both clients.
+        cpu_set_t allowed;
+        sched_getaffinity(0, sizeof allowed, &allowed);
+        std::vector<int> placements;
+        for (int cpu = 0; cpu < CPU_SETSIZE && placements.size() < 4; ++cpu) {
+            if (CPU_ISSET(cpu, &allowed)) placements.push_back(cpu);
+        }
+        placements.push_back(-1);
+        for (const int cpu : placements) {
+            std::optional<one_core> pinned;
+            if (cpu >= 0) pinned.emplace(cpu, target.pid());
+            const spread ours = client_cpu_per_query(target.port(), queries, rounds);
+            const double theirs = python_cpu_per_query(python_script, target.port(), queries);
+            if (cpu >= 0) {
+                std::printf("  client and simulator on CPU %d:\n", cpu);
+            } else {
+                std::printf("  on any CPU (the scheduler's choice):\n");
+            }
+            std::printf("    libwql          %8.1f us per query (%.1f-%.1f)\n", ours.median,
+                        ours.least, ours.most);
+            if (theirs > 0) {
+                std::printf("    python3-winrm   %8.1f us per query\n", theirs);
+                std::printf("    ratio           %8.1fx less CPU\n", theirs / ours.median);
+            } else {
+                std::printf("    python3-winrm   not measured (is python3-winrm installed?)\n");
+            }
         }
         const double instructions =
             fs::exists("/usr/bin/valgrind")
