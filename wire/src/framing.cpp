@@ -61,8 +61,14 @@ bool is_sealed_content_type(std::string_view type) {
 }
 
 std::string build_body(const sealed_message& m) {
-    const auto header_length = static_cast<std::uint32_t>(m.header.size());
     std::string body;
+    build_body(m, body);
+    return body;
+}
+
+void build_body(const sealed_message& m, std::string& body) {
+    const auto header_length = static_cast<std::uint32_t>(m.header.size());
+    body.clear();
     body.reserve(256 + m.header.size() + m.data.size());
     body.append(default_opening).append("\r\n");
     body.append("\tContent-Type: ").append(m.protocol).append("\r\n");
@@ -74,7 +80,6 @@ std::string build_body(const sealed_message& m) {
         body.push_back(static_cast<char>((header_length >> shift) & 0xFF));
     }
     body.append(m.header).append(m.data).append(default_closing).append("\r\n");
-    return body;
 }
 
 std::string_view boundary_of(std::string_view type) {

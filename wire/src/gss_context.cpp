@@ -270,13 +270,13 @@ std::string gss_context::peer_name() const {
     return name;
 }
 
-std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
+void gss_context::seal(std::string_view plain, std::string& header, std::string& data) {
     auto& st = live();
     if (!st.established) throw gss_error("cannot seal before authentication", GSS_S_NO_CONTEXT);
     OM_uint32 minor = 0;
     int conf = 0;
     if (st.kerberos) {
-        std::string data(plain);
+        data.assign(plain);
         gss_iov_buffer_desc iov[3] = {};
         iov[0].type = GSS_IOV_BUFFER_TYPE_HEADER | GSS_IOV_BUFFER_FLAG_ALLOCATE;
         iov[1].type = GSS_IOV_BUFFER_TYPE_DATA;
@@ -285,20 +285,21 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
         const OM_uint32 major =
             gss_wrap_iov(&minor, st.context, 1, GSS_C_QOP_DEFAULT, &conf, iov, 3);
         check(major, minor, "cannot seal the message", st.mechanism);
-        std::string header(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
+        header.assign(static_cast<const char*>(iov[0].buffer.value), iov[0].buffer.length);
         data.append(static_cast<const char*>(iov[2].buffer.value), iov[2].buffer.length);
         gss_release_iov_buffer(&minor, iov, 3);
-        return {std::move(header), std::move(data)};
+        return;
     }
     if (st.ntlm && st.ntlm->outgoing) {
-        std::pair<std::string, std::string> sealed{std::string(ntlm_signature_size, '\0'),
-                                                   std::string(plain.size(), '\0')};
+        // Sizes only: every byte is overwritten.
+        header.resize(ntlm_signature_size);
+        data.resize(plain.size());
         try {
-            st.ntlm->outgoing->seal(plain, sealed.first.data(), sealed.second.data());
+            st.ntlm->outgoing->seal(plain, header.data(), data.data());
         } catch (const std::runtime_error& e) {
             throw gss_error(std::string("cannot seal the message: ") + e.what(), GSS_S_FAILURE);
         }
-        return sealed;
+        return;
     }
     auto in = buffer_of(plain);
     gss_buffer_desc out{0, nullptr};
@@ -309,10 +310,9 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
     if (wrapped.size() < ntlm_signature_size) {
         throw gss_error("sealed message shorter than its signature", GSS_S_FAILURE);
     }
-    std::pair<std::string, std::string> sealed{wrapped.substr(0, ntlm_signature_size),
-                                               wrapped.substr(ntlm_signature_size)};
-    if (st.ntlm) st.ntlm->learn(true, st.initiator, plain, sealed.first, sealed.second);
-    return sealed;
+    header.assign(wrapped, 0, ntlm_signature_size);
+    data.assign(wrapped, ntlm_signature_size);
+    if (st.ntlm) st.ntlm->learn(true, st.initiator, plain, header, data);
 }
 
 std::string gss_context::unseal(std::string_view header, std::string_view data) {

@@ -2,13 +2,17 @@
 
 namespace wsman_wire {
 
-std::string seal_body(gss_context& context, std::string_view soap, std::string_view protocol) {
-    const auto [header, data] = context.seal(soap);
-    return build_body({protocol, soap_content_type, soap.size(), header, data});
+void seal_body(gss_context& context, std::string_view soap, std::string_view protocol,
+               seal_buffers& buffers) {
+    context.seal(soap, buffers.header, buffers.data);
+    build_body({protocol, soap_content_type, soap.size(), buffers.header, buffers.data},
+               buffers.body);
 }
 
 http_body seal_message(gss_context& context, std::string_view soap, std::string_view protocol) {
-    return {content_type(protocol), seal_body(context, soap, protocol)};
+    seal_buffers buffers;
+    seal_body(context, soap, protocol, buffers);
+    return {content_type(protocol), std::move(buffers.body)};
 }
 
 std::string_view protocol_of(const gss_context& context) {

@@ -231,13 +231,13 @@ std::string gss_context::step(std::string_view input) {
     return token;
 }
 
-std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
+void gss_context::seal(std::string_view plain, std::string& header, std::string& data) {
     auto& st = live();
     if (!st.established) throw gss_error("cannot seal before authentication");
     // NTLM: {signature, data}, the signature being the WinRM header. Kerberos adds a padding
     // buffer that WinRM appends to the data.
-    std::string header(st.sizes.cbSecurityTrailer, '\0');
-    std::string data(plain);
+    header.assign(st.sizes.cbSecurityTrailer, '\0');
+    data.assign(plain);
     std::string padding(st.kerberos ? st.sizes.cbBlockSize : 0, '\0');
     SecBuffer buffers[3] = {buffer_of(SECBUFFER_TOKEN, header.data(), header.size()),
                             buffer_of(SECBUFFER_DATA, data.data(), data.size()),
@@ -248,7 +248,6 @@ std::pair<std::string, std::string> gss_context::seal(std::string_view plain) {
     header.resize(buffers[0].cbBuffer);
     data.resize(buffers[1].cbBuffer);
     if (st.kerberos) data.append(padding.data(), buffers[2].cbBuffer);
-    return {std::move(header), std::move(data)};
 }
 
 std::string gss_context::unseal(std::string_view header, std::string_view data) {

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 namespace libwql::detail {
 
@@ -171,7 +172,9 @@ http_connection::response http_connection::round_trip(const request_head& head,
         asio::buffer(head.before_length_), asio::buffer(length, length_end - length),
         asio::buffer(head.after_length_), asio::buffer(body.data(), body.size())};
     asio::write(stream, message, ec);
-    http::response_parser<http::string_body> parser;
+    http::response_parser<http::string_body> parser(std::piecewise_construct,
+                                                    std::make_tuple(std::move(spare_body_)));
+    spare_body_ = {};
     parser.body_limit(max_reply_bytes_);
     parser.header_limit(64 * 1024);
     if (!ec) http::read_header(stream, buffer_, parser, ec);
@@ -189,6 +192,12 @@ http_connection::response http_connection::round_trip(const request_head& head,
     ++replies_;
     if (!reply.keep_alive()) close();
     return reply;
+}
+
+void http_connection::recycle(std::string body) noexcept {
+    if (body.capacity() > read_buffer_bytes) return;
+    body.clear();
+    spare_body_ = std::move(body);
 }
 
 bool http_connection::still_usable() const {

@@ -49,6 +49,9 @@ public:
     // Writes `head` with `body` in one send and reads one reply, all within `timeout`. Throws
     // net_error; after any failure the connection is closed.
     response round_trip(const request_head& head, std::string_view body, duration timeout);
+    // Takes back a reply's body the caller is done with: the next reply is read into its
+    // capacity, unless that is larger than a usual reply.
+    void recycle(std::string body) noexcept;
     bool is_open() const { return open_; }
     // False when the peer has closed an idle connection or sent something unasked; checked
     // before a pooled connection is reused, without blocking.
@@ -70,6 +73,7 @@ private:
     std::unique_ptr<tls_session> tls_;
     // Replies are read through this, in reads of up to its capacity; kept for the connection.
     boost::beast::flat_buffer buffer_;
+    std::string spare_body_;
     bool open_ = false;
     std::size_t replies_ = 0;
 };

@@ -119,8 +119,8 @@ http_connection::response wsman_transport::send(const http_connection::request_h
         return answer;
     } catch (const net_error& e) {
         if (log_)
-            log_->log(7, "WSMan " + endpoint_ + " " + std::string(what) + ": failed in " + elapsed() +
-                             " ms: " + e.what());
+            log_->log(7, "WSMan " + endpoint_ + " " + std::string(what) + ": failed in " +
+                             elapsed() + " ms: " + e.what());
         throw;
     }
 }
@@ -182,19 +182,19 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
     const bool fresh = !is_open();
     if (fresh) authenticate(deadline);
     for (int attempt = 0;; ++attempt) {
-        std::string sealed;
         if (!tls_) {
             const auto protocol =
                 kerberos_only_ ? wsman_wire::kerberos_protocol : wsman_wire::spnego_protocol;
             try {
-                sealed = wsman_wire::seal_body(*context_, soap, protocol);
+                wsman_wire::seal_body(*context_, soap, protocol, sealing_);
             } catch (const wsman_wire::gss_error& e) {
                 close();
                 throw libi18n::i18n_exception(cat::libwql_error_dead_session(endpoint_, e.what()));
             }
         }
-        auto response = send(soap_head(), tls_ ? std::string_view(soap) : std::string_view(sealed),
-                             action_name, within(reply_timeout_, deadline));
+        auto response =
+            send(soap_head(), tls_ ? std::string_view(soap) : std::string_view(sealing_.body),
+                 action_name, within(reply_timeout_, deadline));
 
         if (response.result() == http::status::unauthorized) {
             close();
@@ -225,6 +225,7 @@ wsman_transport::reply wsman_transport::exchange(const std::string& soap, const 
         }
         try {
             result.body = wsman_wire::unseal_message(*context_, content_type, response.body());
+            connection_.recycle(std::move(response.body()));
         } catch (const std::runtime_error& e) {
             // The sealing sequence is now out of step; this socket is useless.
             close();

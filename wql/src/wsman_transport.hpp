@@ -10,6 +10,7 @@
 #include "liblog/log.hpp"
 #include "libwql/wsman_client.hpp"
 #include "wsman_wire/gss_context.hpp"
+#include "wsman_wire/sealing.hpp"
 
 namespace libwql::detail {
 
@@ -53,8 +54,8 @@ private:
     http_connection::request_fields common_fields() const;
     // The head of every SOAP request after the handshake, rendered at the first.
     const http_connection::request_head& soap_head();
-    http_connection::response send(const http_connection::request_head& head,
-                                   std::string_view body, std::string_view what,
+    http_connection::response send(const http_connection::request_head& head, std::string_view body,
+                                   std::string_view what,
                                    std::chrono::steady_clock::duration timeout);
     // `step`, cut to what is left before `deadline`; throws net_error timeout when nothing is.
     std::chrono::steady_clock::duration within(std::chrono::steady_clock::duration step,
@@ -74,6 +75,8 @@ private:
     http_connection connection_;
     std::optional<wsman_wire::gss_context> context_;
     std::optional<http_connection::request_head> soap_head_;
+    // Reused by every sealed request of this transport.
+    wsman_wire::seal_buffers sealing_;
     std::size_t handshakes_ = 0;
 };
 

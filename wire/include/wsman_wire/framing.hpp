@@ -47,6 +47,8 @@ inline constexpr std::string_view default_boundary = "Encrypted Boundary";
 // when it names none. Throws framing_error for an unterminated quoted boundary.
 std::string_view boundary_of(std::string_view content_type);
 
+// Replaces what `body` held (a caller that keeps it reuses its capacity).
+void build_body(const sealed_message& message, std::string& body);
 std::string build_body(const sealed_message& message);
 // Lenient as Windows is: the tab before part headers is optional, header names are
 // case-insensitive, and a CRLF before the closing boundary is tolerated. Throws framing_error.

@@ -61,8 +61,14 @@ public:
     // The authenticated peer, e.g. "TESTDOM\testuser" (acceptor side).
     std::string peer_name() const;
 
-    // Seals `plain` and returns {header, sealed data} as WinRM frames them.
-    std::pair<std::string, std::string> seal(std::string_view plain);
+    // Seals `plain` into {header, sealed data} as WinRM frames them, replacing what the two
+    // strings held (a caller that keeps them reuses their capacity).
+    void seal(std::string_view plain, std::string& header, std::string& data);
+    std::pair<std::string, std::string> seal(std::string_view plain) {
+        std::pair<std::string, std::string> sealed;
+        seal(plain, sealed.first, sealed.second);
+        return sealed;
+    }
     // Verifies and decrypts; throws gss_error on a bad signature or an unencrypted message.
     std::string unseal(std::string_view header, std::string_view data);
 

@@ -16,8 +16,18 @@ struct http_body {
     std::string body;
 };
 
-// `protocol` is spnego_protocol or kerberos_protocol. Throws gss_error.
-std::string seal_body(gss_context& context, std::string_view soap, std::string_view protocol);
+// What sealing one message writes, kept by a connection from one request to the next so that
+// a warm request allocates nothing for it.
+struct seal_buffers {
+    std::string header;
+    std::string data;
+    std::string body;
+};
+
+// `protocol` is spnego_protocol or kerberos_protocol; the body is left in `buffers.body`.
+// Throws gss_error.
+void seal_body(gss_context& context, std::string_view soap, std::string_view protocol,
+               seal_buffers& buffers);
 // The body and the Content-Type that announces it.
 http_body seal_message(gss_context& context, std::string_view soap, std::string_view protocol);
 
